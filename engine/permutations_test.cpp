@@ -31,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, SmallCountTest,
                                            SmallCount{3,
                                                       "1,2,3\n1,3,2\n2,1,3\n"
                                                       "2,3,1\n3,1,2\n3,2,1\n"}),
-                         [](const auto& info) { return "N" + std::to_string(info.param.count); });
+                         [](const auto& test) { return "N" + std::to_string(test.param.count); });
 
 class EveryCountTest : public EngineTest, public ::testing::WithParamInterface<int> {};
 
