@@ -7,6 +7,8 @@ Usage: main_test.py PROGRAM [unittest arguments]
 
 import itertools
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -44,7 +46,7 @@ class Run:
             env = dict(os.environ, LC_ALL=locale)
             result = subprocess.run([PROGRAM], input=stdin, cwd=work, env=env,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    timeout=300)
+                                    timeout=120)
             self.stdout = result.stdout
             self.status = result.returncode
             self.file = None
@@ -145,6 +147,51 @@ class ListingFileTest(unittest.TestCase):
                 self.assertEqual(run.stdout, PROMPT + listing(3) +
                                  WRITE_FAILED[encoding] + LISTING_PATH + b"\n")
                 self.assertEqual(run.status, 0)
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class FlushContractTest(unittest.TestCase):
+    """Every line reaches each file in one write of its own as soon as it is
+    complete: the listing's copy first, then the console's."""
+
+    CALL = re.compile(rb"^(\w+)\((.*)\) += (-?\d+)", re.M)
+    STRING = re.compile(rb'"((?:\\x[0-9a-f]{2})*)"')  # strace -xx: every byte as \xNN
+
+    def strings(self, args):
+        return [bytes.fromhex(s.replace(b"\\x", b"").decode()) for s in self.STRING.findall(args)]
+
+    def traced_writes(self, stdin):
+        """The program's own output calls (not those of the pause command's
+        shell), as (file, call, bytes)."""
+        with tempfile.TemporaryDirectory() as parent:
+            work = os.path.join(parent, "work")
+            os.mkdir(work)
+            trace = os.path.join(parent, "trace")
+            subprocess.run(["strace", "-o", trace, "-xx", "-s", "4096", "-e", "signal=none",
+                            "-e", "trace=openat,write,writev,pwrite64,pwritev", PROGRAM],
+                           input=stdin, cwd=work, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True, timeout=60)
+            with open(trace, "rb") as f:
+                calls = self.CALL.findall(f.read())
+        files = {b"1": "stdout", b"2": "stderr"}
+        writes = []
+        for name, args, result in calls:
+            if name == b"openat":
+                if self.strings(args)[:1] == [LISTING_PATH]:
+                    files[result] = "listing"
+                continue
+            fd = args.split(b",", 1)[0]
+            writes.append((files.get(fd, "fd " + fd.decode()), name.decode(),
+                           b"".join(self.strings(args))))
+        return writes
+
+    def test_each_line_is_one_write_per_file_listing_first(self):
+        expected = [("stdout", "write", PROMPT)]
+        lines = listing(4).splitlines(keepends=True)
+        for line in lines[:-1]:
+            expected += [("listing", "write", line), ("stdout", "write", line)]
+        expected += [("stdout", "write", lines[-1]), ("listing", "write", lines[-1])]
+        self.assertEqual(self.traced_writes(b"4\n"), expected)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,5 @@
 #include "engine/permutations.h"
 
-#include <charconv>
 #include <iostream>
 
 #include "engine/index_stack.h"
@@ -40,20 +39,36 @@ void permute() {
   } while (top > 0);
 }
 
-void print_permutation() {
-  // Two digits and a comma for each of at most STACK_SIZE positions.
-  char line[3 * STACK_SIZE];
-  char* const end = line + sizeof line;
-  char* out = std::to_chars(line, end, stack[0] + 1).ptr;
-  for (int i = 1; i < n; ++i) {
-    *out++ = ',';
-    out = std::to_chars(out, end, stack[i] + 1).ptr;
+namespace {
+
+// Listing values run from 1 to STACK_SIZE: one or two digits.
+char* put_value(char* out, int value) {
+  if (value >= 10) {
+    *out++ = static_cast<char>('0' + value / 10);
+    value %= 10;
   }
+  *out++ = static_cast<char>('0' + value);
+  return out;
+}
+
+}  // namespace
+
+void print_permutation() {
+  // Two digits and a separator or newline for each of at most STACK_SIZE
+  // positions.
+  char line[3 * STACK_SIZE];
+  char* out = line;
+  for (int i = 0; i < n; ++i) {
+    out = put_value(out, stack[i] + 1);
+    *out++ = ',';
+  }
+  // The separator after the last value becomes the end of the line.
+  out[-1] = '\n';
   const auto length = static_cast<std::streamsize>(out - line);
 
   // One formatting pass and one write per stream keep each line a single
   // write to each file, with the listing's copy flushed first.
-  listing.write(line, length) << std::endl;
-  std::cout.write(line, length) << std::endl;
+  listing.write(line, length).flush();
+  std::cout.write(line, length).flush();
   ++sum;
 }
