@@ -2,12 +2,16 @@
 """Tests of the whole program: the real executable, fed on standard input,
 run in a throw-away folder whose parent receives the listing file.
 
-Usage: main_test.py PROGRAM [unittest arguments]
+Usage: main_test.py [--memcheck] PROGRAM [unittest arguments]
+
+--memcheck also runs the program once under valgrind's memcheck.
 """
 
 import itertools
 import os
+import random
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -15,6 +19,7 @@ import tempfile
 import unittest
 
 PROGRAM = None  # set from the command line
+MEMCHECK = False
 
 PROMPT = b"Input N(1-10) : "
 LISTING_NAME = "Tessivolark_.txt"
@@ -33,6 +38,16 @@ def listing(count):
     return b"\n".join(lines) + b"\nsum=%d\n" % len(lines)
 
 
+# Bounds on one run, so that a program that never stops prompting fails its
+# test instead of filling the disk: twice the largest listing's console text.
+OUTPUT_LIMIT = 160 << 20
+TIME_LIMIT = 600
+
+
+def limit_output():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (OUTPUT_LIMIT, OUTPUT_LIMIT))
+
+
 class Run:
     """One run of the program; |prepare| may set up the listing's place."""
 
@@ -44,10 +59,12 @@ class Run:
             if prepare:
                 prepare(path)
             env = dict(os.environ, LC_ALL=locale)
-            result = subprocess.run([PROGRAM], input=stdin, cwd=work, env=env,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    timeout=120)
-            self.stdout = result.stdout
+            with tempfile.TemporaryFile() as stdout:
+                result = subprocess.run([PROGRAM], input=stdin, cwd=work, env=env,
+                                        stdout=stdout, stderr=subprocess.DEVNULL,
+                                        preexec_fn=limit_output, timeout=TIME_LIMIT)
+                stdout.seek(0)
+                self.stdout = stdout.read()
             self.status = result.returncode
             self.file = None
             if os.path.isfile(path):
@@ -149,6 +166,100 @@ class ListingFileTest(unittest.TestCase):
                 self.assertEqual(run.status, 0)
 
 
+WHITESPACE = b" \t\n\v\f\r"
+DIGITS = b"0123456789"
+
+
+def read_count(stdin):
+    """What the program makes of |stdin|: (count or None, prompts shown).
+
+    A model of its reading rules, kept apart from the code: every read is
+    prompted for and skips white space; an optional sign and then digits make
+    a value, and what follows the digits stays for the next read.  A read
+    with no digits, or with a value outside 32 bits, drops the rest of its
+    white-space-delimited token.  The first value from 1 to 10 is the count;
+    a read that meets the end of the input ends the program."""
+    at, prompts = 0, 0
+    end = len(stdin)
+    while True:
+        prompts += 1
+        while at < end and stdin[at] in WHITESPACE:
+            at += 1
+        if at == end:
+            return None, prompts
+        start = at
+        if stdin[at] in b"+-":
+            at += 1
+        digits = at
+        while at < end and stdin[at] in DIGITS:
+            at += 1
+        if at == digits:
+            if at == end:
+                return None, prompts
+        else:
+            value = int(stdin[start:at])
+            if -2**31 <= value < 2**31:
+                if 1 <= value <= 10:
+                    return value, prompts
+                continue
+            if at == end:
+                return None, prompts
+        while at < end and stdin[at] not in WHITESPACE:
+            at += 1
+
+
+def random_input(rng):
+    """A stream of random tokens: counts in and out of range, signs alone,
+    letters, numbers too large for 32 bits, tokens glued together, odd white
+    space and bytes, possibly without a final newline, possibly empty."""
+    small = lambda: str(rng.randint(1, 7))
+    pieces = [
+        small, lambda: rng.choice(["0", "-0", "11", "-3", "100", "2147483647", "-2147483648"]),
+        lambda: rng.choice(["+", "-", "+-", "--"]) + rng.choice(["", small()]),
+        lambda: "".join(rng.choice("abcxyzXYZ.") for _ in range(rng.randint(1, 4))),
+        lambda: rng.choice(["", "-", "+"]) + str(rng.randint(2**31, 10**20)),
+        lambda: "0" * rng.randint(1, 30) + small(),
+        lambda: rng.choice(["\x00", "\xff", "\xa5\xa2", "\u00e9"]),
+    ]
+    tokens = []
+    for _ in range(rng.randint(0, 6)):
+        token = rng.choice(pieces)()
+        while rng.random() < 0.3:  # glued to the next piece
+            token += rng.choice(pieces)()
+        tokens.append(token)
+    stdin = b""
+    for token in tokens:
+        stdin += token.encode("latin-1") + rng.choice([b" ", b"\n", b"\t", b"\r\n", b"\n\n",
+                                                         b" \v\f "])
+    if stdin and rng.random() < 0.3:
+        stdin = stdin.rstrip(WHITESPACE)
+    return stdin
+
+
+class RandomInputTest(unittest.TestCase):
+    """Random token streams: set RANDOM_INPUT_CASES for more cases and
+    RANDOM_INPUT_SEED for others."""
+
+    def test_random_streams_end_as_the_reading_rules_predict(self):
+        seed = int(os.environ.get("RANDOM_INPUT_SEED", "1"))
+        cases = int(os.environ.get("RANDOM_INPUT_CASES", "300"))
+        checked = 0
+        for case in range(cases):
+            rng = random.Random(f"{seed}/{case}")
+            stdin = random_input(rng)
+            count, prompts = read_count(stdin)
+            if count is not None and count > 7:
+                continue  # 8! lines and more only slow the run down
+            expected = listing(count) if count else b"\n"
+            run = Run(stdin)
+            failure = f"seed {seed}, case {case}, input {stdin!r}"
+            self.assertEqual(run.stdout, PROMPT * prompts + expected, failure)
+            self.assertEqual(run.file, listing(count) if count else b"", failure)
+            self.assertEqual(run.status, 0, failure)
+            checked += 1
+        self.assertGreater(checked, cases // 2)
+
+
 @unittest.skipUnless(shutil.which("strace"), "needs strace")
 class FlushContractTest(unittest.TestCase):
     """Every line reaches each file in one write of its own as soon as it is
@@ -161,15 +272,19 @@ class FlushContractTest(unittest.TestCase):
         return [bytes.fromhex(s.replace(b"\\x", b"").decode()) for s in self.STRING.findall(args)]
 
     def traced_writes(self, stdin):
-        """The program's own output calls (not those of the pause command's
-        shell), as (file, call, bytes)."""
+        """The program's output calls to its console and listing (not those of
+        the pause command's shell, nor a sanitizer runtime's own), as (file,
+        call, bytes)."""
         with tempfile.TemporaryDirectory() as parent:
             work = os.path.join(parent, "work")
             os.mkdir(work)
             trace = os.path.join(parent, "trace")
+            # LeakSanitizer, in a sanitized build, cannot run under a tracer.
+            env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") +
+                       ":detect_leaks=0")
             subprocess.run(["strace", "-o", trace, "-xx", "-s", "4096", "-e", "signal=none",
                             "-e", "trace=openat,write,writev,pwrite64,pwritev", PROGRAM],
-                           input=stdin, cwd=work, stdout=subprocess.DEVNULL,
+                           input=stdin, cwd=work, env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=True, timeout=60)
             with open(trace, "rb") as f:
                 calls = self.CALL.findall(f.read())
@@ -181,8 +296,8 @@ class FlushContractTest(unittest.TestCase):
                     files[result] = "listing"
                 continue
             fd = args.split(b",", 1)[0]
-            writes.append((files.get(fd, "fd " + fd.decode()), name.decode(),
-                           b"".join(self.strings(args))))
+            if fd in files:
+                writes.append((files[fd], name.decode(), b"".join(self.strings(args))))
         return writes
 
     def test_each_line_is_one_write_per_file_listing_first(self):
@@ -194,7 +309,27 @@ class FlushContractTest(unittest.TestCase):
         self.assertEqual(self.traced_writes(b"4\n"), expected)
 
 
+@unittest.skipUnless(MEMCHECK or "--memcheck" in sys.argv, "memcheck runs on request")
+class MemcheckTest(unittest.TestCase):
+    def test_whole_run_is_clean(self):
+        with tempfile.TemporaryDirectory() as parent:
+            work = os.path.join(parent, "work")
+            os.mkdir(work)
+            result = subprocess.run(
+                ["valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
+                 "--errors-for-leak-kinds=definite", "--trace-children=no", PROGRAM],
+                input=b"6\n", cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                timeout=600)
+            self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+            self.assertEqual(result.stdout, PROMPT + listing(6))
+            with open(os.path.join(parent, LISTING_NAME), "rb") as f:
+                self.assertEqual(f.read(), listing(6))
+
+
 if __name__ == "__main__":
+    if "--memcheck" in sys.argv:
+        sys.argv.remove("--memcheck")
+        MEMCHECK = True
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     PROGRAM = os.path.abspath(sys.argv.pop(1))

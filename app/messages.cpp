@@ -1,9 +1,10 @@
 #include "app/messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <iterator>
 
 namespace {
 
@@ -41,15 +42,14 @@ const char* write_failed_message() {
 }
 
 bool locale_uses_utf8(const char* lc_all, const char* lc_ctype, const char* lang) {
-  const char* locale = "";
-  for (const char* candidate : {lc_all, lc_ctype, lang}) {
-    if (candidate != nullptr && *candidate != '\0') {
-      locale = candidate;
-      break;
-    }
-  }
+  const char* const variables[] = {lc_all, lc_ctype, lang};
+  const auto* const locale =
+      std::find_if(std::begin(variables), std::end(variables),
+                   [](const char* value) { return value != nullptr && *value != '\0'; });
+  if (locale == std::end(variables)) return false;
+
   // language[_territory][.codeset][@modifier]
-  const char* codeset = std::strchr(locale, '.');
+  const char* codeset = std::strchr(*locale, '.');
   if (codeset == nullptr) return false;
   ++codeset;
   const std::size_t length = std::strcspn(codeset, "@");

@@ -26,8 +26,12 @@ void write_all(int fd, const char* data, std::size_t size) {
 int main() {
   char input[32] = {};
   if (::read(0, input, sizeof input - 1) <= 0) return 1;
-  const int count = std::atoi(input);
-  if (count < 1 || count > 10) return 1;
+  int count = 0;
+  for (const char* digit = input; *digit >= '0' && *digit <= '9'; ++digit) {
+    count = count * 10 + (*digit - '0');
+    if (count > 10) return 1;
+  }
+  if (count < 1) return 1;
 
   const int file = ::open("../Tessivolark_.txt", O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (file < 0) return 1;
