@@ -2,11 +2,15 @@
 """Tests of the whole program: the real executable, fed on standard input,
 run in a throw-away folder whose parent receives the listing file.
 
-Usage: main_test.py [--memcheck] PROGRAM [unittest arguments]
+Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] PROGRAM
+                    [unittest arguments]
 
---memcheck also runs the program once under valgrind's memcheck.
+--windows   expect the Windows program's behaviour (see WINDOWS)
+--emulator  run the program through CMD, such as Wine
+--memcheck  also run the program once under valgrind's memcheck
 """
 
+import argparse
 import itertools
 import os
 import random
@@ -18,8 +22,28 @@ import sys
 import tempfile
 import unittest
 
-PROGRAM = None  # set from the command line
-MEMCHECK = False
+
+def parse_command_line():
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("--windows", action="store_true")
+    parser.add_argument("--emulator")
+    parser.add_argument("--memcheck", action="store_true")
+    parser.add_argument("program")
+    options, rest = parser.parse_known_args()
+    sys.argv[1:] = rest
+    return options
+
+
+OPTIONS = parse_command_line()
+PROGRAM = ([OPTIONS.emulator] if OPTIONS.emulator else []) + [os.path.abspath(OPTIONS.program)]
+
+# What a Windows program does differently: every line, on the console and in
+# the listing, ends with CR LF; the "pause" command exists and writes its own
+# prompt after the program's last line; the failure messages are Big5 under
+# any locale.  Tests that need POSIX devices or tools do not run there.
+WINDOWS = OPTIONS.windows
+EOL = b"\r\n" if WINDOWS else b"\n"
+POSIX_ONLY = unittest.skipIf(WINDOWS, "needs POSIX devices and tools")
 
 PROMPT = b"Input N(1-10) : "
 LISTING_NAME = "Tessivolark_.txt"
@@ -35,7 +59,13 @@ def listing(count):
     program's own: every ordering of 1..count, then the summary line."""
     lines = [",".join(map(str, p)).encode()
              for p in itertools.permutations(range(1, count + 1))]
-    return b"\n".join(lines) + b"\nsum=%d\n" % len(lines)
+    return EOL.join(lines) + EOL + b"sum=%d" % len(lines) + EOL
+
+
+def message(texts, locale):
+    """A failure message line as the program writes it under |locale|."""
+    utf8 = not WINDOWS and re.search(r"\.utf-?8(@|$)", locale, re.I)
+    return texts["utf8" if utf8 else "big5"] + LISTING_PATH + EOL
 
 
 # Bounds on one run, so that a program that never stops prompting fails its
@@ -51,7 +81,7 @@ def limit_output():
 class Run:
     """One run of the program; |prepare| may set up the listing's place."""
 
-    def __init__(self, stdin, locale="C", prepare=None):
+    def __init__(self, stdin, locale="C", prepare=None, wrapper=()):
         with tempfile.TemporaryDirectory() as parent:
             work = os.path.join(parent, "work")
             os.mkdir(work)
@@ -59,12 +89,14 @@ class Run:
             if prepare:
                 prepare(path)
             env = dict(os.environ, LC_ALL=locale)
-            with tempfile.TemporaryFile() as stdout:
-                result = subprocess.run([PROGRAM], input=stdin, cwd=work, env=env,
-                                        stdout=stdout, stderr=subprocess.DEVNULL,
+            with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+                result = subprocess.run([*wrapper, *PROGRAM], input=stdin, cwd=work, env=env,
+                                        stdout=stdout, stderr=stderr,
                                         preexec_fn=limit_output, timeout=TIME_LIMIT)
                 stdout.seek(0)
                 self.stdout = stdout.read()
+                stderr.seek(0)
+                self.stderr = stderr.read()
             self.status = result.returncode
             self.file = None
             if os.path.isfile(path):
@@ -72,7 +104,29 @@ class Run:
                     self.file = f.read()
 
 
-class CountTest(unittest.TestCase):
+class ProgramTest(unittest.TestCase):
+    def assertRun(self, run, console, file, note=None):
+        """The run wrote exactly |console| to standard output, left |file| as
+        the listing and exited with 0.  After a complete listing a Windows
+        console also shows the pause command's prompt, and nothing of the
+        program's own follows that."""
+        stdout = run.stdout
+        if WINDOWS and b"sum=" in console:
+            stdout, pause = stdout[:len(console)], stdout[len(console):]
+            self.assertTrue(pause, "no pause prompt")
+            for own in (PROMPT, b"sum=", LISTING_PATH):
+                self.assertNotIn(own, pause, note)
+        # A whole-listing comparison is too long to print usefully.
+        if len(console) > 1 << 16:
+            self.assertTrue(stdout == console, note or "the console text differs")
+            self.assertTrue(run.file == file, note or "the listing differs")
+        else:
+            self.assertEqual(stdout, console, note)
+            self.assertEqual(run.file, file, note)
+        self.assertEqual(run.status, 0, note)
+
+
+class CountTest(ProgramTest):
     def test_console_and_listing_for_valid_input(self):
         cases = [
             (b"1\n", 1, 1),
@@ -84,24 +138,20 @@ class CountTest(unittest.TestCase):
             (b"03\n", 1, 3),
             (b"+3\n", 1, 3),
             (b"  \t\n\n 2 \n", 1, 2),
+            (b"9\n", 1, 9),
         ]
         for stdin, prompts, count in cases:
             with self.subTest(stdin=stdin):
-                run = Run(stdin)
-                self.assertEqual(run.stdout, PROMPT * prompts + listing(count))
-                self.assertEqual(run.file, listing(count))
-                self.assertEqual(run.status, 0)
+                self.assertRun(Run(stdin), PROMPT * prompts + listing(count), listing(count))
 
     def test_largest_count(self):
-        run = Run(b"10\n")
         expected = listing(10)
-        self.assertTrue(run.stdout == PROMPT + expected, "console differs")
-        self.assertTrue(run.file == expected, "listing differs")
-        self.assertTrue(expected.endswith(b"\n10,9,8,7,6,5,4,3,2,1\nsum=3628800\n"))
-        self.assertEqual(run.status, 0)
+        self.assertTrue(expected.endswith(EOL + b"10,9,8,7,6,5,4,3,2,1" + EOL +
+                                          b"sum=3628800" + EOL))
+        self.assertRun(Run(b"10\n"), PROMPT + expected, expected)
 
 
-class BadInputTest(unittest.TestCase):
+class BadInputTest(ProgramTest):
     def test_unreadable_tokens_are_skipped(self):
         cases = [
             (b"3abc\n", 1, 3),           # the rest of the line is never read
@@ -117,10 +167,7 @@ class BadInputTest(unittest.TestCase):
         ]
         for stdin, prompts, count in cases:
             with self.subTest(stdin=stdin):
-                run = Run(stdin)
-                self.assertEqual(run.stdout, PROMPT * prompts + listing(count))
-                self.assertEqual(run.file, listing(count))
-                self.assertEqual(run.status, 0)
+                self.assertRun(Run(stdin), PROMPT * prompts + listing(count), listing(count))
 
     def test_input_ending_without_a_count_leaves_an_empty_listing(self):
         cases = [
@@ -133,36 +180,32 @@ class BadInputTest(unittest.TestCase):
         ]
         for stdin, prompts in cases:
             with self.subTest(stdin=stdin):
-                run = Run(stdin)
-                self.assertEqual(run.stdout, PROMPT * prompts + b"\n")
-                self.assertEqual(run.file, b"")
-                self.assertEqual(run.status, 0)
+                self.assertRun(Run(stdin), PROMPT * prompts + EOL, b"")
 
 
-class ListingFileTest(unittest.TestCase):
+class ListingFileTest(ProgramTest):
     def test_an_earlier_listing_is_replaced(self):
         def write_old(path):
             with open(path, "wb") as f:
                 f.write(listing(5))
 
-        run = Run(b"2\n", prepare=write_old)
-        self.assertEqual(run.file, listing(2))
-        self.assertEqual(run.status, 0)
+        self.assertRun(Run(b"2\n", prepare=write_old), PROMPT + listing(2), listing(2))
 
     def test_listing_that_cannot_be_opened(self):
-        for locale, encoding in [("C", "big5"), ("C.UTF-8", "utf8")]:
+        for locale in ["C", "C.UTF-8"]:
             with self.subTest(locale=locale):
                 run = Run(b"3\n", locale=locale, prepare=os.mkdir)
-                self.assertEqual(run.stdout, OPEN_FAILED[encoding] + LISTING_PATH + b"\n")
+                self.assertEqual(run.stdout, message(OPEN_FAILED, locale))
                 self.assertEqual(run.status, 0)
 
+    @POSIX_ONLY
     def test_listing_that_cannot_be_written(self):
-        for locale, encoding in [("C", "big5"), ("en_US.UTF-8", "utf8")]:
+        for locale in ["C", "en_US.UTF-8"]:
             with self.subTest(locale=locale):
                 run = Run(b"3\n", locale=locale,
                           prepare=lambda path: os.symlink("/dev/full", path))
-                self.assertEqual(run.stdout, PROMPT + listing(3) +
-                                 WRITE_FAILED[encoding] + LISTING_PATH + b"\n")
+                self.assertEqual(run.stdout,
+                                 PROMPT + listing(3) + message(WRITE_FAILED, locale))
                 self.assertEqual(run.status, 0)
 
 
@@ -236,7 +279,7 @@ def random_input(rng):
     return stdin
 
 
-class RandomInputTest(unittest.TestCase):
+class RandomInputTest(ProgramTest):
     """Random token streams: set RANDOM_INPUT_CASES for more cases and
     RANDOM_INPUT_SEED for others."""
 
@@ -250,16 +293,14 @@ class RandomInputTest(unittest.TestCase):
             count, prompts = read_count(stdin)
             if count is not None and count > 7:
                 continue  # 8! lines and more only slow the run down
-            expected = listing(count) if count else b"\n"
-            run = Run(stdin)
-            failure = f"seed {seed}, case {case}, input {stdin!r}"
-            self.assertEqual(run.stdout, PROMPT * prompts + expected, failure)
-            self.assertEqual(run.file, listing(count) if count else b"", failure)
-            self.assertEqual(run.status, 0, failure)
+            file = listing(count) if count else b""
+            self.assertRun(Run(stdin), PROMPT * prompts + (file or EOL), file,
+                           f"seed {seed}, case {case}, input {stdin!r}")
             checked += 1
         self.assertGreater(checked, cases // 2)
 
 
+@POSIX_ONLY
 @unittest.skipUnless(shutil.which("strace"), "needs strace")
 class FlushContractTest(unittest.TestCase):
     """Every line reaches each file in one write of its own as soon as it is
@@ -283,7 +324,7 @@ class FlushContractTest(unittest.TestCase):
             env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") +
                        ":detect_leaks=0")
             subprocess.run(["strace", "-o", trace, "-xx", "-s", "4096", "-e", "signal=none",
-                            "-e", "trace=openat,write,writev,pwrite64,pwritev", PROGRAM],
+                            "-e", "trace=openat,write,writev,pwrite64,pwritev", *PROGRAM],
                            input=stdin, cwd=work, env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=True, timeout=60)
             with open(trace, "rb") as f:
@@ -309,28 +350,13 @@ class FlushContractTest(unittest.TestCase):
         self.assertEqual(self.traced_writes(b"4\n"), expected)
 
 
-@unittest.skipUnless(MEMCHECK or "--memcheck" in sys.argv, "memcheck runs on request")
-class MemcheckTest(unittest.TestCase):
+@unittest.skipUnless(OPTIONS.memcheck, "memcheck runs on request")
+class MemcheckTest(ProgramTest):
     def test_whole_run_is_clean(self):
-        with tempfile.TemporaryDirectory() as parent:
-            work = os.path.join(parent, "work")
-            os.mkdir(work)
-            result = subprocess.run(
-                ["valgrind", "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
-                 "--errors-for-leak-kinds=definite", "--trace-children=no", PROGRAM],
-                input=b"6\n", cwd=work, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                timeout=600)
-            self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-            self.assertEqual(result.stdout, PROMPT + listing(6))
-            with open(os.path.join(parent, LISTING_NAME), "rb") as f:
-                self.assertEqual(f.read(), listing(6))
+        run = Run(b"6\n", wrapper=["valgrind", "--error-exitcode=99", "--leak-check=full",
+                                   "--errors-for-leak-kinds=definite"])
+        self.assertRun(run, PROMPT + listing(6), listing(6), run.stderr.decode(errors="replace"))
 
 
 if __name__ == "__main__":
-    if "--memcheck" in sys.argv:
-        sys.argv.remove("--memcheck")
-        MEMCHECK = True
-    if len(sys.argv) < 2:
-        sys.exit(__doc__)
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)
