@@ -78,7 +78,8 @@ int main() {
   close_listing();
 
   // The pause holds the console window open; a host without the command
-  // changes nothing that matters.
+  // changes nothing that matters.  The command is fixed text, so no input
+  // reaches the shell.
   [[maybe_unused]] const int pause_status = std::system("pause");  // NOLINT(cert-env33-c)
   return 0;
 }

@@ -4,8 +4,9 @@
 // |sum|.
 //
 // A listing line holds stack[0] + 1, .., stack[n - 1] + 1 in decimal,
-// separated by "," and ended by std::endl, so every line reaches both streams
-// the moment it is complete, the listing's copy first.  The listing ends with
+// separated by "," and ended by a newline.  Each stream is flushed as soon as
+// it holds a whole line, the listing first, so that both are up to date line
+// by line.  The listing ends with
 // the summary line "sum=" and the count; the driver writes that one.
 #ifndef ENGINE_PERMUTATIONS_H_
 #define ENGINE_PERMUTATIONS_H_
@@ -20,12 +21,13 @@ extern int sum;
 // writes lines to it while it is open.
 extern std::fstream listing;
 
-// Writes every ordering of n items once and adds n! to sum.  Expects an empty
-// stack with every flag clear, and leaves it so again.
+// Writes every ordering of n items once and adds n! to sum.  Expects
+// 1 <= n <= STACK_SIZE and an empty stack with every flag clear, and leaves
+// the stack so again.
 void permute();
 
-// Writes the listing line for the complete ordering on the stack and counts
-// it.
+// Writes the listing line for the complete ordering of n items on the stack
+// and counts it.
 void print_permutation();
 
 #endif  // ENGINE_PERMUTATIONS_H_
