@@ -33,6 +33,19 @@ INSTANTIATE_TEST_SUITE_P(Counts, SmallCountTest,
                                                       "2,3,1\n3,1,2\n3,2,1\n"}),
                          [](const auto& test) { return "N" + std::to_string(test.param.count); });
 
+using PermuteTest = EngineTest;
+
+TEST_F(PermuteTest, FailedListingWriteMarksTheStreamWhileTheConsoleGoesOn) {
+  listing.close();
+  listing.open("/dev/full", std::ios::out);
+  if (!listing.is_open()) GTEST_SKIP() << "no /dev/full here";
+  n = 3;
+  permute();
+  EXPECT_TRUE(listing.bad());
+  EXPECT_EQ(console(), "1,2,3\n1,3,2\n2,1,3\n2,3,1\n3,1,2\n3,2,1\n");
+  EXPECT_EQ(sum, 6);
+}
+
 class EveryCountTest : public EngineTest, public ::testing::WithParamInterface<int> {};
 
 // Parses one listing line into |values|; false unless it is |count| decimal
