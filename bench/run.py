@@ -75,8 +75,14 @@ def main():
         times = {"program": [], "baseline": []}
         ratios = {"wall": [], "cpu": []}
         for i in range(args.runs):
-            p = run(args.program, args.count, mine)
-            b = run(args.baseline, args.count, floor)
+            # Which goes first alternates too, so that neither always runs
+            # while the other's output is still being written back.
+            if i % 2 == 0:
+                p = run(args.program, args.count, mine)
+                b = run(args.baseline, args.count, floor)
+            else:
+                b = run(args.baseline, args.count, floor)
+                p = run(args.program, args.count, mine)
             if p[3] != b[3] or p[2] != PROMPT + b[2]:
                 raise SystemExit("the program and the baseline wrote different listings")
             times["program"].append(p[:2])
