@@ -81,14 +81,14 @@ def limit_output():
 class Run:
     """One run of the program; |prepare| may set up the listing's place."""
 
-    def __init__(self, stdin, locale="C", prepare=None, wrapper=()):
+    def __init__(self, stdin, locale="C", prepare=None, wrapper=(), env=None):
         with tempfile.TemporaryDirectory() as parent:
             work = os.path.join(parent, "work")
             os.mkdir(work)
             path = os.path.join(parent, LISTING_NAME)
             if prepare:
                 prepare(path)
-            env = dict(os.environ, LC_ALL=locale)
+            env = dict(os.environ, LC_ALL=locale, **(env or {}))
             with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
                 result = subprocess.run([*wrapper, *PROGRAM], input=stdin, cwd=work, env=env,
                                         stdout=stdout, stderr=stderr,
@@ -316,17 +316,15 @@ class FlushContractTest(unittest.TestCase):
         """The program's output calls to its console and listing (not those of
         the pause command's shell, nor a sanitizer runtime's own), as (file,
         call, bytes)."""
-        with tempfile.TemporaryDirectory() as parent:
-            work = os.path.join(parent, "work")
-            os.mkdir(work)
-            trace = os.path.join(parent, "trace")
-            # LeakSanitizer, in a sanitized build, cannot run under a tracer.
-            env = dict(os.environ, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") +
-                       ":detect_leaks=0")
-            subprocess.run(["strace", "-o", trace, "-xx", "-s", "4096", "-e", "signal=none",
-                            "-e", "trace=openat,write,writev,pwrite64,pwritev", *PROGRAM],
-                           input=stdin, cwd=work, env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=True, timeout=60)
+        with tempfile.TemporaryDirectory() as folder:
+            trace = os.path.join(folder, "trace")
+            run = Run(stdin, wrapper=["strace", "-o", trace, "-xx", "-s", "4096",
+                                      "-e", "signal=none",
+                                      "-e", "trace=openat,write,writev,pwrite64,pwritev"],
+                      # LeakSanitizer, in a sanitized build, cannot run under a tracer.
+                      env={"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") +
+                           ":detect_leaks=0"})
+            self.assertEqual(run.status, 0, run.stderr.decode(errors="replace"))
             with open(trace, "rb") as f:
                 calls = self.CALL.findall(f.read())
         files = {b"1": "stdout", b"2": "stderr"}

@@ -10,8 +10,8 @@ Usage: run.py PROGRAM BASELINE [--runs R] [--count N]
 """
 
 import argparse
-import shutil
 import os
+import shutil
 import statistics
 import subprocess
 import tempfile
