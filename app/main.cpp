@@ -16,6 +16,14 @@ static_assert(MAX_N <= STACK_SIZE, "the stack must hold a whole ordering of MAX_
 
 namespace {
 
+// Every line is flushed as soon as it is complete, so the listing's buffer
+// never holds more than one line or the summary line.  One this small, kept
+// beside the program's other state, spares a heap buffer and a page of memory
+// to reach on every line.  It must be longer than any line: the file buffer
+// passes anything that would fill it straight through, in a write call of
+// another kind.
+char listing_buffer[256];
+
 void report(const char* message) { std::cout << message << LISTING_PATH << std::endl; }
 
 // Drops what is left of a token that could not be read as a count, so that
@@ -59,6 +67,7 @@ int main() {
   // their own instead of passing every call through to it.
   std::ios::sync_with_stdio(false);
 
+  listing.rdbuf()->pubsetbuf(listing_buffer, sizeof listing_buffer);
   listing.open(LISTING_PATH, std::ios::out);
   if (listing.fail()) {
     report(open_failed_message());

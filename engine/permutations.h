@@ -6,8 +6,8 @@
 // A listing line holds stack[0] + 1, .., stack[n - 1] + 1 in decimal,
 // separated by "," and ended by a newline.  Each stream is flushed as soon as
 // it holds a whole line, the listing first, so that both are up to date line
-// by line.  The listing ends with
-// the summary line "sum=" and the count; the driver writes that one.
+// by line.  The listing ends with the summary line "sum=" and the count; the
+// driver writes that one.
 #ifndef ENGINE_PERMUTATIONS_H_
 #define ENGINE_PERMUTATIONS_H_
 
