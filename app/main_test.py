@@ -395,10 +395,11 @@ class FootprintTest(unittest.TestCase):
                 touched = set()
             touched.add(address >> 12)
         pages = pages[1:] + [len(touched)]
-        # The prompt, a listing and a console write for each of 24 lines, and
-        # two for the summary.
-        self.assertEqual(len(pages), 1 + 2 * 24 + 2)
-        between_lines = pages[1:48]
+        # The prompt, a listing and a console write for each line, and two
+        # for the summary.
+        lines = 24
+        self.assertEqual(len(pages), 1 + 2 * lines + 2)
+        between_lines = pages[1:2 * lines]
         self.assertLessEqual(max(between_lines), self.LIMIT, between_lines)
 
 
