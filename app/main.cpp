@@ -4,6 +4,7 @@
 #include <iostream>
 #include <locale>
 
+#include "app/host.h"
 #include "app/messages.h"
 #include "engine/index_stack.h"
 #include "engine/permutations.h"
@@ -63,6 +64,8 @@ void close_listing() {
 }  // namespace
 
 int main() {
+  prepare_host();
+
   // Nothing here uses C stdio, so the standard streams can keep buffers of
   // their own instead of passing every call through to it.
   std::ios::sync_with_stdio(false);

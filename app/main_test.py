@@ -18,6 +18,7 @@ import random
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -76,30 +77,49 @@ OUTPUT_LIMIT = 160 << 20
 TIME_LIMIT = 600
 
 
-def limit_output():
-    resource.setrlimit(resource.RLIMIT_FSIZE, (OUTPUT_LIMIT, OUTPUT_LIMIT))
-
-
 class Run:
-    """One run of the program; |prepare| may set up the listing's place."""
+    """One run of the program.  |prepare| may set up the listing's place,
+    |closed| names the standard descriptors that the program starts without,
+    and |file_size| limits the size of every file it writes.  The console goes
+    to a file, unless |console| is given: then it goes to a pipe, and
+    |console|(pipe) reads what it wants of it before the pipe is closed."""
 
-    def __init__(self, stdin, locale="C", prepare=None, wrapper=(), env=None):
+    def __init__(self, stdin, locale="C", prepare=None, wrapper=(), env=None,
+                 closed=(), file_size=OUTPUT_LIMIT, console=None):
+        def start():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
+            for fd in closed:
+                os.close(fd)
+
         with tempfile.TemporaryDirectory() as parent:
             work = os.path.join(parent, "work")
             os.mkdir(work)
             path = os.path.join(parent, LISTING_NAME)
             if prepare:
                 prepare(path)
-            env = dict(os.environ, LC_ALL=locale, **(env or {}))
+            command = [*wrapper, *PROGRAM]
+            options = dict(cwd=work, env=dict(os.environ, LC_ALL=locale, **(env or {})),
+                           preexec_fn=start)
             with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
-                result = subprocess.run([*wrapper, *PROGRAM], input=stdin, cwd=work, env=env,
-                                        stdout=stdout, stderr=stderr,
-                                        preexec_fn=limit_output, timeout=TIME_LIMIT)
-                stdout.seek(0)
-                self.stdout = stdout.read()
+                if console is None:
+                    self.status = subprocess.run(command, input=stdin, stdout=stdout,
+                                                 stderr=stderr, timeout=TIME_LIMIT,
+                                                 **options).returncode
+                    stdout.seek(0)
+                    self.stdout = stdout.read()
+                else:
+                    with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          stderr=stderr, bufsize=0, **options) as child:
+                        try:
+                            child.stdin.write(stdin)
+                        except BrokenPipeError:
+                            pass  # the program did not wait for its input
+                        child.stdin.close()
+                        self.stdout = console(child.stdout)
+                        child.stdout.close()
+                        self.status = child.wait(timeout=TIME_LIMIT)
                 stderr.seek(0)
                 self.stderr = stderr.read()
-            self.status = result.returncode
             self.file = None
             if os.path.isfile(path):
                 with open(path, "rb") as f:
@@ -209,6 +229,47 @@ class ListingFileTest(ProgramTest):
                 self.assertEqual(run.stdout,
                                  PROMPT + listing(3) + message(WRITE_FAILED, locale))
                 self.assertEqual(run.status, 0)
+
+
+class HostTest(ProgramTest):
+    """What a process meets on its host ends neither the listing nor the
+    program: a console reader that leaves early, a file-size limit, and
+    standard descriptors that are closed from the start."""
+
+    def test_console_reader_that_leaves_after_the_first_line(self):
+        run = Run(b"10\n", console=lambda pipe: pipe.readline())
+        self.assertEqual(run.stdout, PROMPT + b"1,2,3,4,5,6,7,8,9,10" + EOL)
+        self.assertTrue(run.file == listing(10), "the listing differs")
+        self.assertEqual(run.status, 0)
+
+    def test_listing_that_meets_the_file_size_limit(self):
+        limit = 16 << 10
+        run = Run(b"7\n", file_size=limit, console=lambda pipe: pipe.read())
+        self.assertRun(run, PROMPT + listing(7) + message(WRITE_FAILED, "C"), run.file)
+        self.assertTrue(listing(7).startswith(run.file), "the listing is not a prefix")
+        self.assertLessEqual(len(run.file), limit)
+
+    def test_closed_standard_descriptors(self):
+        cases = [
+            (0, PROMPT + EOL, b""),  # end of input at once
+            (1, b"", listing(3)),
+            (2, PROMPT + listing(3), listing(3)),
+        ]
+        for fd, console, file in cases:
+            with self.subTest(closed=fd):
+                self.assertRun(Run(b"3\n", closed=(fd,)), console, file)
+
+    @POSIX_ONLY
+    def test_pause_starts_with_the_default_signal_handling(self):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "pause"), "w") as f:
+                f.write('#!/bin/sh\ngrep "^SigIgn:" /proc/$$/status\n')
+            os.chmod(f.name, 0o755)
+            run = Run(b"1\n", env={"PATH": folder + os.pathsep + os.environ["PATH"]})
+        self.assertRegex(run.stdout, rb"\nSigIgn:\s*[0-9a-f]+\n$")
+        ignored = int(run.stdout.rsplit(b":", 1)[1], 16)
+        for number in (signal.SIGPIPE, signal.SIGXFSZ):
+            self.assertFalse(ignored >> (number - 1) & 1, f"the pause ignores {number!r}")
 
 
 WHITESPACE = b" \t\n\v\f\r"
