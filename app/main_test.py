@@ -242,6 +242,8 @@ class HostTest(ProgramTest):
         self.assertTrue(run.file == listing(10), "the listing differs")
         self.assertEqual(run.status, 0)
 
+    # Under Wine the limit would meet the emulator's own files as well.
+    @POSIX_ONLY
     def test_listing_that_meets_the_file_size_limit(self):
         limit = 16 << 10
         run = Run(b"7\n", file_size=limit, console=lambda pipe: pipe.read())
@@ -411,7 +413,11 @@ class FlushContractTest(unittest.TestCase):
         self.assertEqual(self.traced_writes(b"4\n"), expected)
 
 
+NEEDS_VALGRIND = unittest.skipUnless(shutil.which("valgrind"), "needs valgrind")
+
+
 @unittest.skipUnless(OPTIONS.memcheck, "memcheck runs on request")
+@NEEDS_VALGRIND
 class MemcheckTest(ProgramTest):
     def test_whole_run_is_clean(self):
         run = Run(b"6\n", wrapper=["valgrind", "--error-exitcode=99", "--leak-check=full",
@@ -420,15 +426,18 @@ class MemcheckTest(ProgramTest):
 
 
 @unittest.skipUnless(OPTIONS.footprint, "the footprint is counted on request")
+@NEEDS_VALGRIND
+@unittest.skipUnless(shutil.which("nm"), "needs nm")
 class FootprintTest(unittest.TestCase):
     """Between one line's write call and the next the program touches few
     distinct pages of memory, code and data: where a system call flushes the
     TLB, each costs a page-table walk.  valgrind's lackey traces every access
     of a run, and the trace is cut at each entry to the C library's write."""
 
-    # Grouped by the linker the path takes 8 pages; left where the linker
-    # puts it, about 20.  A program that calls write itself takes 4.
-    LIMIT = 10
+    # Grouped by the linker the path takes 8 pages with GCC 12 and 10 with
+    # GCC 11; left where the linker puts it, about 20.  A program that calls
+    # write itself takes 4.
+    LIMIT = 12
     ACCESS = re.compile(r"^(?:I|\s[LSM])\s+([0-9a-f]+),", re.M)
 
     def write_entries(self):
@@ -464,5 +473,12 @@ class FootprintTest(unittest.TestCase):
         self.assertLessEqual(max(between_lines), self.LIMIT, between_lines)
 
 
+# The exit status of a run whose every test was skipped, which CTest reports
+# as a skipped test rather than a passed one.
+ALL_SKIPPED = 77
+
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    result = unittest.main(verbosity=2, exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(ALL_SKIPPED if result.testsRun == len(result.skipped) else 0)

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Times the program against the write-call floor.
 
-Runs the program and the baseline alternately, each with the item count piped
+Runs the program and the baseline in turn, each with the item count piped
 to standard input and standard output sent to a file, checks that they wrote
 the same listing, and prints the median wall and CPU time of each, the median
 of the per-pair ratios, and the program's peak resident memory.
 
-Usage: run.py PROGRAM BASELINE [--runs R] [--count N]
+With --plain, the program linked without its hot-path layout runs in every
+round as well, and the median of the per-round ratios of the two says what
+the layout pays on this machine.
+
+Usage: run.py PROGRAM BASELINE [--plain PLAIN] [--runs R] [--count N]
 """
 
 import argparse
@@ -63,45 +67,55 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
     parser.add_argument("baseline")
+    parser.add_argument("--plain", help="the program linked without the hot-path layout")
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--count", type=int, default=10)
     args = parser.parse_args()
-    args.program = os.path.abspath(args.program)
-    args.baseline = os.path.abspath(args.baseline)
+
+    programs = {"program": args.program, "baseline": args.baseline}
+    if args.plain:
+        programs["plain"] = args.plain
+    programs = {name: os.path.abspath(path) for name, path in programs.items()}
 
     with tempfile.TemporaryDirectory() as folder:
-        mine = os.path.join(folder, "program")
-        floor = os.path.join(folder, "baseline")
-        times = {"program": [], "baseline": []}
-        ratios = {"wall": [], "cpu": []}
+        times = {name: [] for name in programs}
+        ratios = {name: {"wall": [], "cpu": []} for name in programs if name != "baseline"}
+        names = list(programs)
         for i in range(args.runs):
-            # Which goes first alternates too, so that neither always runs
-            # while the other's output is still being written back.
-            if i % 2 == 0:
-                p = run(args.program, args.count, mine)
-                b = run(args.baseline, args.count, floor)
-            else:
-                b = run(args.baseline, args.count, floor)
-                p = run(args.program, args.count, mine)
-            if p[3] != b[3] or p[2] != PROMPT + b[2]:
-                raise SystemExit("the program and the baseline wrote different listings")
-            times["program"].append(p[:2])
-            times["baseline"].append(b[:2])
-            ratios["wall"].append(p[0] / b[0])
-            ratios["cpu"].append(p[1] / b[1])
-            print(f"run {i + 1}: program {p[0]:.2f} s wall {p[1]:.2f} s cpu, "
-                  f"baseline {b[0]:.2f} s wall {b[1]:.2f} s cpu")
+            # Which goes first turns round too, so that none always runs
+            # while another's output is still being written back.
+            order = names[i % len(names):] + names[:i % len(names)]
+            results = {name: run(programs[name], args.count, os.path.join(folder, name))
+                       for name in order}
+            floor = results["baseline"]
+            for name, result in results.items():
+                if result[3] != floor[3] or (name != "baseline" and result[2] != PROMPT + floor[2]):
+                    raise SystemExit(f"the {name} and the baseline wrote different listings")
+                times[name].append(result[:2])
+                if name in ratios:
+                    ratios[name]["wall"].append(result[0] / floor[0])
+                    ratios[name]["cpu"].append(result[1] / floor[1])
+            print(f"run {i + 1}: " + ", ".join(
+                f"{name} {results[name][0]:.2f} s wall {results[name][1]:.2f} s cpu"
+                for name in names))
 
         print(f"\nN = {args.count}, {args.runs} runs each, medians:")
         for name, samples in times.items():
             wall = statistics.median(s[0] for s in samples)
             cpu = statistics.median(s[1] for s in samples)
             print(f"  {name:9} {wall:7.3f} s wall  {cpu:7.3f} s cpu")
-        print(f"  ratio     {statistics.median(ratios['wall']):7.3f} wall   "
-              f"{statistics.median(ratios['cpu']):7.3f} cpu")
+        for name, ratio in ratios.items():
+            print(f"  {name + '/baseline':18} {statistics.median(ratio['wall']):7.3f} wall   "
+                  f"{statistics.median(ratio['cpu']):7.3f} cpu  (median of the per-run ratios)")
+        if args.plain:
+            pairs = list(zip(times["program"], times["plain"]))
+            wall = statistics.median(p[0] / q[0] for p, q in pairs)
+            cpu = statistics.median(p[1] / q[1] for p, q in pairs)
+            print(f"  {'program/plain':18} {wall:7.3f} wall   {cpu:7.3f} cpu  "
+                  "(below 1: the hot-path layout pays)")
 
         for count in (1, args.count):
-            peak = peak_memory(args.program, count, mine)
+            peak = peak_memory(args.program, count, os.path.join(folder, "program"))
             print(f"peak resident memory, N = {count}: {peak / 1024:.2f} MiB ({peak} KiB)")
 
 
