@@ -115,7 +115,7 @@ def main():
                   "(below 1: the hot-path layout pays)")
 
         for count in (1, args.count):
-            peak = peak_memory(args.program, count, os.path.join(folder, "program"))
+            peak = peak_memory(programs["program"], count, os.path.join(folder, "program"))
             print(f"peak resident memory, N = {count}: {peak / 1024:.2f} MiB ({peak} KiB)")
 
 
