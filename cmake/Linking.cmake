@@ -52,8 +52,8 @@ if(PERMUTATIONS_HOT_LAYOUT)
   elseif(CMAKE_INTERPROCEDURAL_OPTIMIZATION)
     set(why_not "lld cannot link GCC's link-time optimisation objects")
   else()
-    permutations_recheck_failed(PERMUTATIONS_CAN_LINK_STATIC)
-  check_cxx_source_compiles([[
+    permutations_recheck_failed(PERMUTATIONS_HAVE_LIBSTDCXX_ON_GLIBC)
+    check_cxx_source_compiles([[
       #include <cstdio>
       #if !defined(__GLIBCXX__) || !defined(__GLIBC__)
       #error not libstdc++ on glibc
