@@ -4,7 +4,7 @@
 Runs the program and the baseline in turn, each with the item count piped
 to standard input and standard output sent to a file, checks that they wrote
 the same listing, and prints the median wall and CPU time of each, the median
-of the per-pair ratios, and the program's peak resident memory.
+of the per-run ratios, and the program's peak resident memory.
 
 With --plain, the program linked without its hot-path layout runs in every
 round as well, and the median of the per-round ratios of the two says what

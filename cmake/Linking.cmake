@@ -3,9 +3,18 @@
 # app/hot_path.txt).  Neither is ever a reason for configure to fail: where one
 # cannot be had, a status line says why and the program is linked without it.
 #
-# Sets PERMUTATIONS_LINK_STATIC and PERMUTATIONS_USE_HOT_LAYOUT.
+# Sets PERMUTATIONS_LINK_STATIC, PERMUTATIONS_USE_HOT_LAYOUT and
+# PERMUTATIONS_HAVE_LIBSTDCXX (whether the C++ library is GCC's).
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
+
+check_cxx_source_compiles([[
+  #include <cstddef>
+  #ifndef __GLIBCXX__
+  #error not libstdc++
+  #endif
+  int main() {}
+]] PERMUTATIONS_HAVE_LIBSTDCXX)
 
 # A static program starts with no shared libraries to map and reaches its
 # library code without indirection: less memory and a faster inner loop.
@@ -52,15 +61,15 @@ if(PERMUTATIONS_HOT_LAYOUT)
   elseif(CMAKE_INTERPROCEDURAL_OPTIMIZATION)
     set(why_not "lld cannot link GCC's link-time optimisation objects")
   else()
-    permutations_recheck_failed(PERMUTATIONS_HAVE_LIBSTDCXX_ON_GLIBC)
+    permutations_recheck_failed(PERMUTATIONS_HAVE_GLIBC)
     check_cxx_source_compiles([[
       #include <cstdio>
-      #if !defined(__GLIBCXX__) || !defined(__GLIBC__)
-      #error not libstdc++ on glibc
+      #ifndef __GLIBC__
+      #error not glibc
       #endif
       int main() {}
-    ]] PERMUTATIONS_HAVE_LIBSTDCXX_ON_GLIBC)
-    if(NOT PERMUTATIONS_HAVE_LIBSTDCXX_ON_GLIBC)
+    ]] PERMUTATIONS_HAVE_GLIBC)
+    if(NOT PERMUTATIONS_HAVE_LIBSTDCXX OR NOT PERMUTATIONS_HAVE_GLIBC)
       set(why_not "it names libstdc++ and glibc, and this toolchain has others")
     else()
       permutations_recheck_failed(PERMUTATIONS_HAVE_LLD)

@@ -1,7 +1,6 @@
 # The tests' own tools.  None of them is needed to build the program: one that
 # is missing is named here, and the tests that need it fail saying so
 # (GoogleTest, Python) or skip (strace, valgrind).
-include(CheckCXXSourceCompiles)
 include(GoogleTest)
 
 # Stands in for tests that cannot be built, so that a test run fails and says
@@ -14,14 +13,7 @@ endfunction()
 # GoogleTest, built for the compiler and C++ library in use.  The system's
 # package is built against libstdc++, so it serves only builds with that
 # library; any other build compiles the sources that Debian's googletest
-# package ships.
-check_cxx_source_compiles([[
-  #include <cstddef>
-  #ifndef __GLIBCXX__
-  #error not libstdc++
-  #endif
-  int main() {}
-]] PERMUTATIONS_HAVE_LIBSTDCXX)
+# package ships.  (PERMUTATIONS_HAVE_LIBSTDCXX comes from Linking.cmake.)
 if(PERMUTATIONS_HAVE_LIBSTDCXX AND NOT CMAKE_CROSSCOMPILING)
   find_package(GTest QUIET)
 endif()
