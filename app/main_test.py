@@ -12,6 +12,8 @@ Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] [--footprint]
 """
 
 import argparse
+import atexit
+import errno
 import itertools
 import os
 import random
@@ -19,9 +21,13 @@ import re
 import resource
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
+import time
+import tty
 import unittest
 
 
@@ -76,16 +82,42 @@ def message(texts, locale):
 OUTPUT_LIMIT = 160 << 20
 TIME_LIMIT = 600
 
+# On POSIX hosts every run finds this stand-in for the command processor's
+# "pause" first on its PATH.  Each call appends a line to $PAUSE_RECORD: the
+# listing's size at that moment, the signals it starts ignoring, and the
+# status flags of the standard input it inherits.
+PAUSE = r"""#!/bin/sh
+printf 'listing=%s sigign=%s stdin=%s\n' "$(stat -L -c %s ../Tessivolark_.txt)" \
+  "$(awk '/^SigIgn:/ { print $2 }' /proc/$$/status)" \
+  "$(awk '/^flags:/ { print $2 }' /proc/$$/fdinfo/0)" >>"$PAUSE_RECORD"
+"""
+STAND_IN = None
+if not WINDOWS:
+    STAND_IN = tempfile.mkdtemp()
+    atexit.register(shutil.rmtree, STAND_IN)
+    with open(os.path.join(STAND_IN, "pause"), "w") as f:
+        f.write(PAUSE)
+    os.chmod(f.name, 0o755)
+
 
 class Run:
-    """One run of the program.  |prepare| may set up the listing's place,
-    |closed| names the standard descriptors that the program starts without,
-    and |file_size| limits the size of every file it writes.  The console goes
-    to a file, unless |console| is given: then it goes to a pipe, and
-    |console|(pipe) reads what it wants of it before the pipe is closed."""
+    """One run of the program in a throw-away folder whose parent receives
+    the listing: its console text (stdout), standard error, listing (file,
+    None if there is no such file), exit status and, on POSIX hosts, the
+    stand-in pause's calls (pauses, one dict of its fields for each).
 
-    def __init__(self, stdin, locale="C", prepare=None, wrapper=(), env=None,
-                 closed=(), file_size=OUTPUT_LIMIT, console=None):
+    |stdin| is bytes fed through a pipe, or a descriptor to read.  The
+    console goes to a file, unless |console| is given: then it goes to a
+    pipe, and |console|(pipe) reads what it wants of it before the pipe is
+    closed.  |spawn|, if given, starts the program on standard streams of its
+    own making instead: it is called with the command and the keyword
+    arguments for subprocess.Popen, and returns (console text, status).
+    |prepare| may set up the listing's place, |closed| names the standard
+    descriptors that the program starts without, and |file_size| limits the
+    size of every file it writes."""
+
+    def __init__(self, stdin=b"", locale="C", prepare=None, wrapper=(), env=None,
+                 closed=(), file_size=OUTPUT_LIMIT, console=None, spawn=None):
         def start():
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
             for fd in closed:
@@ -95,21 +127,20 @@ class Run:
             work = os.path.join(parent, "work")
             os.mkdir(work)
             path = os.path.join(parent, LISTING_NAME)
+            record = os.path.join(parent, "pauses")
             if prepare:
                 prepare(path)
             command = [*wrapper, *PROGRAM]
-            options = dict(cwd=work, env=dict(os.environ, LC_ALL=locale, **(env or {})),
-                           preexec_fn=start)
+            env = dict(os.environ, LC_ALL=locale, **(env or {}))
+            if STAND_IN:
+                env.update(PATH=STAND_IN + os.pathsep + env["PATH"], PAUSE_RECORD=record)
             with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
-                if console is None:
-                    self.status = subprocess.run(command, input=stdin, stdout=stdout,
-                                                 stderr=stderr, timeout=TIME_LIMIT,
-                                                 **options).returncode
-                    stdout.seek(0)
-                    self.stdout = stdout.read()
-                else:
+                options = dict(cwd=work, env=env, preexec_fn=start, stderr=stderr)
+                if spawn:
+                    self.stdout, self.status = spawn(command, **options)
+                elif console:
                     with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                          stderr=stderr, bufsize=0, **options) as child:
+                                          bufsize=0, **options) as child:
                         try:
                             child.stdin.write(stdin)
                         except BrokenPipeError:
@@ -118,12 +149,23 @@ class Run:
                         self.stdout = console(child.stdout)
                         child.stdout.close()
                         self.status = child.wait(timeout=TIME_LIMIT)
+                else:
+                    feed = dict(stdin=stdin) if isinstance(stdin, int) else dict(input=stdin)
+                    self.status = subprocess.run(command, stdout=stdout, timeout=TIME_LIMIT,
+                                                 **feed, **options).returncode
+                    stdout.seek(0)
+                    self.stdout = stdout.read()
                 stderr.seek(0)
                 self.stderr = stderr.read()
             self.file = None
             if os.path.isfile(path):
                 with open(path, "rb") as f:
                     self.file = f.read()
+            self.pauses = []
+            if os.path.exists(record):
+                with open(record) as f:
+                    self.pauses = [dict(field.split("=", 1) for field in line.split())
+                                   for line in f]
 
 
 class ProgramTest(unittest.TestCase):
@@ -131,7 +173,9 @@ class ProgramTest(unittest.TestCase):
         """The run wrote exactly |console| to standard output, left |file| as
         the listing and exited with 0.  After a complete listing a Windows
         console also shows the pause command's prompt, and nothing of the
-        program's own follows that."""
+        program's own follows that.  On POSIX hosts the pause ran once if the
+        console or the listing shows the summary, after the listing was
+        complete, and never otherwise, and nothing reached standard error."""
         stdout = run.stdout
         if WINDOWS and b"sum=" in console:
             stdout, pause = stdout[:len(console)], stdout[len(console):]
@@ -146,6 +190,16 @@ class ProgramTest(unittest.TestCase):
             self.assertEqual(stdout, console, note)
             self.assertEqual(run.file, file, note)
         self.assertEqual(run.status, 0, note)
+        self.assertQuietPause(run, b"sum=" in console + (file or b""), note)
+
+    def assertQuietPause(self, run, paused, note=None):
+        """On POSIX hosts: nothing reached standard error, and the pause ran
+        once, after the listing was complete, if |paused|, and never if not."""
+        if WINDOWS:
+            return
+        self.assertEqual(run.stderr, b"", note)
+        listed = [str(len(run.file or b""))] if paused else []
+        self.assertEqual([pause["listing"] for pause in run.pauses], listed, note)
 
 
 class CountTest(ProgramTest):
@@ -217,8 +271,7 @@ class ListingFileTest(ProgramTest):
         for locale in ["C", "C.UTF-8"]:
             with self.subTest(locale=locale):
                 run = Run(b"3\n", locale=locale, prepare=os.mkdir)
-                self.assertEqual(run.stdout, message(OPEN_FAILED, locale))
-                self.assertEqual(run.status, 0)
+                self.assertRun(run, message(OPEN_FAILED, locale), None)
 
     @POSIX_ONLY
     def test_listing_that_cannot_be_written(self):
@@ -226,9 +279,7 @@ class ListingFileTest(ProgramTest):
             with self.subTest(locale=locale):
                 run = Run(b"3\n", locale=locale,
                           prepare=lambda path: os.symlink("/dev/full", path))
-                self.assertEqual(run.stdout,
-                                 PROMPT + listing(3) + message(WRITE_FAILED, locale))
-                self.assertEqual(run.status, 0)
+                self.assertRun(run, PROMPT + listing(3) + message(WRITE_FAILED, locale), None)
 
 
 class HostTest(ProgramTest):
@@ -241,15 +292,14 @@ class HostTest(ProgramTest):
         self.assertEqual(run.stdout, PROMPT + b"1,2,3,4,5,6,7,8,9,10" + EOL)
         self.assertTrue(run.file == listing(10), "the listing differs")
         self.assertEqual(run.status, 0)
+        self.assertQuietPause(run, True)
 
     # Under Wine the limit would meet the emulator's own files as well.
     @POSIX_ONLY
     def test_listing_that_meets_the_file_size_limit(self):
         limit = 16 << 10
         run = Run(b"7\n", file_size=limit, console=lambda pipe: pipe.read())
-        self.assertRun(run, PROMPT + listing(7) + message(WRITE_FAILED, "C"), run.file)
-        self.assertTrue(listing(7).startswith(run.file), "the listing is not a prefix")
-        self.assertLessEqual(len(run.file), limit)
+        self.assertRun(run, PROMPT + listing(7) + message(WRITE_FAILED, "C"), listing(7)[:limit])
 
     def test_closed_standard_descriptors(self):
         cases = [
@@ -262,16 +312,155 @@ class HostTest(ProgramTest):
                 self.assertRun(Run(b"3\n", closed=(fd,)), console, file)
 
     @POSIX_ONLY
-    def test_pause_starts_with_the_default_signal_handling(self):
+    def test_standard_input_that_cannot_be_read_is_the_end_of_input(self):
         with tempfile.TemporaryDirectory() as folder:
-            with open(os.path.join(folder, "pause"), "w") as f:
-                f.write('#!/bin/sh\ngrep "^SigIgn:" /proc/$$/status\n')
-            os.chmod(f.name, 0o755)
-            run = Run(b"1\n", env={"PATH": folder + os.pathsep + os.environ["PATH"]})
-        self.assertRegex(run.stdout, rb"\nSigIgn:\s*[0-9a-f]+\n$")
-        ignored = int(run.stdout.rsplit(b":", 1)[1], 16)
+            directory = os.open(folder, os.O_RDONLY)
+            try:
+                self.assertRun(Run(directory), PROMPT + EOL, b"")
+            finally:
+                os.close(directory)
+
+    @POSIX_ONLY
+    def test_pause_starts_with_the_default_signal_handling(self):
+        run = Run(b"1\n")
+        self.assertRun(run, PROMPT + listing(1), listing(1))
+        ignored = int(run.pauses[0]["sigign"], 16)
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
             self.assertFalse(ignored >> (number - 1) & 1, f"the pause ignores {number!r}")
+
+
+def channel(kind):
+    """A one-way channel of |kind|, a pipe or a socket: (reading end,
+    writing end), both blocking."""
+    if kind == "pipe":
+        return os.pipe()
+    ends = socket.socketpair()
+    return tuple(end.detach() for end in ends)
+
+
+def read_to_end(fd, delay=0.0, pace=0.0):
+    """Reads |fd| until its end, starting after |delay| seconds and waiting
+    |pace| seconds between reads of at most 4 KiB, in a thread of its own.
+    Returns a function that waits for the thread and returns what it read."""
+    parts = []
+
+    def read():
+        time.sleep(delay)
+        while True:
+            try:
+                part = os.read(fd, 4096)
+            except OSError as error:  # a terminal's master once the terminal is closed
+                if error.errno != errno.EIO:
+                    raise
+                part = b""
+            if not part:
+                return
+            parts.append(part)
+            time.sleep(pace)
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+
+    def result():
+        reader.join(TIME_LIMIT)
+        return b"".join(parts)
+    return result
+
+
+@POSIX_ONLY  # a descriptor's O_NONBLOCK is not a Windows program's to meet
+class NonBlockingTest(ProgramTest):
+    """Standard descriptors left non-blocking by the parent, and shared with
+    it, behave as blocking ones for the whole run: no console line is lost to
+    a slow reader and no input to a late writer.  Afterwards the parent finds
+    their flags as it set them, whatever way the run ended."""
+
+    KINDS = ("pipe", "socket")
+
+    def run_shared(self, kind, stdin, write_after=0.0, read_after=0.0, prepare=None):
+        """Runs the program with standard input and output on non-blocking
+        channels of |kind| that the parent holds too.  The input is written
+        |write_after| seconds after the start; the console is read from
+        |read_after| seconds on, slowly."""
+        input_end, feeder = channel(kind)
+        reader, output_end = channel(kind)
+        for end in (input_end, output_end):
+            os.set_blocking(end, False)
+
+        def spawn(command, **options):
+            child = subprocess.Popen(command, stdin=input_end, stdout=output_end, **options)
+            console = read_to_end(reader, read_after, pace=0.001)
+            time.sleep(write_after)
+            os.write(feeder, stdin)
+            os.close(feeder)
+            status = child.wait(TIME_LIMIT)
+            kept.extend(not os.get_blocking(end) for end in (input_end, output_end))
+            for end in (input_end, output_end):
+                os.close(end)
+            text = console()
+            os.close(reader)
+            return text, status
+
+        kept = []
+        run = Run(prepare=prepare, spawn=spawn)
+        self.assertEqual(kept, [True, True], "a flag that the parent set is gone")
+        return run
+
+    def test_console_with_a_late_and_slow_reader(self):
+        # Many times what the channel holds.
+        for kind in self.KINDS:
+            with self.subTest(kind=kind):
+                run = self.run_shared(kind, b"9\n", read_after=0.5)
+                self.assertRun(run, PROMPT + listing(9), listing(9))
+
+    def test_input_from_a_late_writer(self):
+        for kind in self.KINDS:
+            with self.subTest(kind=kind):
+                run = self.run_shared(kind, b"3\n", write_after=0.5)
+                self.assertRun(run, PROMPT + listing(3), listing(3))
+
+    def test_parent_finds_its_flags_however_the_run_ends(self):
+        cases = [
+            ("complete", b"2\n", None, PROMPT + listing(2), listing(2)),
+            ("end of input", b"", None, PROMPT + EOL, b""),
+            ("open failure", b"2\n", os.mkdir, message(OPEN_FAILED, "C"), None),
+        ]
+        for kind in self.KINDS:
+            for ending, stdin, prepare, console, file in cases:
+                with self.subTest(kind=kind, ending=ending):
+                    run = self.run_shared(kind, stdin, write_after=0.2, prepare=prepare)
+                    self.assertRun(run, console, file)
+
+    def test_terminal_shared_by_all_three_descriptors(self):
+        # The count is typed before the program starts, or once it waits.
+        for typed_after in (0.0, 0.5):
+            with self.subTest(typed_after=typed_after):
+                master, terminal = os.openpty()
+                tty.setraw(terminal)  # no echo and no line-ending translation
+                os.set_blocking(terminal, False)
+
+                def spawn(command, **options):
+                    options["stderr"] = terminal
+                    if not typed_after:
+                        os.write(master, b"8\n")
+                    child = subprocess.Popen(command, stdin=terminal, stdout=terminal, **options)
+                    console = read_to_end(master, delay=1.0, pace=0.001)
+                    if typed_after:
+                        time.sleep(typed_after)
+                        os.write(master, b"8\n")
+                    status = child.wait(TIME_LIMIT)
+                    kept.append(not os.get_blocking(terminal))
+                    os.close(terminal)
+                    text = console()
+                    os.close(master)
+                    return text, status
+
+                kept = []
+                run = Run(spawn=spawn)
+                self.assertEqual(kept, [True], "the flag that the parent set is gone")
+                self.assertRun(run, PROMPT + listing(8), listing(8))
+                # What a pause that waits for a key needs.
+                self.assertFalse(int(run.pauses[0]["stdin"], 8) & os.O_NONBLOCK,
+                                 "the pause inherits a non-blocking terminal")
 
 
 WHITESPACE = b" \t\n\v\f\r"
@@ -420,7 +609,7 @@ NEEDS_VALGRIND = unittest.skipUnless(shutil.which("valgrind"), "needs valgrind")
 @NEEDS_VALGRIND
 class MemcheckTest(ProgramTest):
     def test_whole_run_is_clean(self):
-        run = Run(b"6\n", wrapper=["valgrind", "--error-exitcode=99", "--leak-check=full",
+        run = Run(b"6\n", wrapper=["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
                                    "--errors-for-leak-kinds=definite"])
         self.assertRun(run, PROMPT + listing(6), listing(6), run.stderr.decode(errors="replace"))
 
