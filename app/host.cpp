@@ -53,13 +53,15 @@ void give_back_flags() {
 // it went out, and a terminal can take part of a line.  Reopened, the file is
 // the program's alone, so its flag can be cleared without reaching the parent
 // or anyone else who shares the old one.
-bool reopen_blocking(int fd, int flags) {
+bool reopen_blocking(int fd) {
   // Reopening anything else could have effects of its own: a regular file
   // would lose its offset, and a device could reset.  Neither a regular file
   // nor a directory ever answers "try again".
   struct stat status = {};
   if (fstat(fd, &status) != 0 || !(S_ISFIFO(status.st_mode) || isatty(fd) == 1)) return false;
 
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags == -1) return false;
   char path[] = "/proc/self/fd/N";
   path[sizeof path - 2] = static_cast<char>('0' + fd);
   // Opened non-blocking, so that a pipe whose other end has gone fails at
@@ -69,8 +71,9 @@ bool reopen_blocking(int fd, int flags) {
   if (fresh == -1) return false;
   const int fresh_flags = fcntl(fresh, F_GETFL);
   bool done = fresh_flags != -1 && fcntl(fresh, F_SETFL, fresh_flags & ~O_NONBLOCK) != -1;
-  // Where the path gives back the same open file rather than a new one (the
-  // BSDs' /dev/fd does), clearing the flag on it has cleared the shared one.
+  // Where opening the path gives back the same open file rather than a new
+  // one, as /dev/fd does on some systems, clearing the flag on it has cleared
+  // the shared one.
   const int old_flags = fcntl(fd, F_GETFL);
   done = done && old_flags != -1 && (old_flags & O_NONBLOCK) != 0 && dup2(fresh, fd) == fd;
   close(fresh);
@@ -81,7 +84,7 @@ bool reopen_blocking(int fd, int flags) {
 // if it can be given back at exit.
 void make_blocking(int fd, bool can_give_back) {
   const int flags = fcntl(fd, F_GETFL);
-  if (flags == -1 || (flags & O_NONBLOCK) == 0 || reopen_blocking(fd, flags)) return;
+  if (flags == -1 || (flags & O_NONBLOCK) == 0 || reopen_blocking(fd)) return;
   if (!can_give_back || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return;
   flags_to_give_back[fd] = flags;
 }
