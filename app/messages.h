@@ -2,8 +2,7 @@
 //
 // The texts are Chinese.  A Windows console gets them as Big5 (code page 950)
 // bytes, as does any other host unless its locale names a UTF-8 codeset, in
-// which case they are written as UTF-8.  This is the one place that knows how
-// hosts differ.
+// which case they are written as UTF-8.
 #ifndef APP_MESSAGES_H_
 #define APP_MESSAGES_H_
 

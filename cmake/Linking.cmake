@@ -1,10 +1,13 @@
-# How the program is linked: statically where the toolchain can, and with what
-# each line touches grouped onto few pages where that can work (see
+# How the program is linked: statically where the toolchain can, and on
+# request with what each line touches grouped onto few pages (see
 # app/hot_path.txt).  Neither is ever a reason for configure to fail: where one
 # cannot be had, a status line says why and the program is linked without it.
 #
-# Sets PERMUTATIONS_LINK_STATIC, PERMUTATIONS_USE_HOT_LAYOUT and
-# PERMUTATIONS_HAVE_LIBSTDCXX (whether the C++ library is GCC's).
+# Sets PERMUTATIONS_LINK_STATIC and PERMUTATIONS_HAVE_LIBSTDCXX (whether the
+# C++ library is GCC's).  Where the layout is asked for, or the benchmark is
+# built, also PERMUTATIONS_CAN_HOT_LAYOUT, and PERMUTATIONS_HOT_LAYOUT_WHY_NOT
+# where it is false; PERMUTATIONS_USE_HOT_LAYOUT says whether the program has
+# the layout.
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
 
@@ -20,7 +23,7 @@ check_cxx_source_compiles([[
 # library code without indirection: less memory and a faster inner loop.
 option(PERMUTATIONS_STATIC "Link the program statically, where the toolchain can" ON)
 option(PERMUTATIONS_HOT_LAYOUT
-       "Group what each line touches onto few pages, where the toolchain can" ON)
+       "Group what each line touches onto few pages, where the toolchain can" OFF)
 
 # A check that failed is made again at the next configure, so that installing
 # what it lacked is enough.
@@ -51,8 +54,9 @@ endif()
 # The ordering file names the functions, tables and state of one program built
 # with GCC's C++ library and the GNU C library, and only lld reads it.  It works
 # only where the program holds that library code itself.
-set(PERMUTATIONS_USE_HOT_LAYOUT OFF)
-if(PERMUTATIONS_HOT_LAYOUT)
+set(PERMUTATIONS_CAN_HOT_LAYOUT OFF)
+set(PERMUTATIONS_HOT_LAYOUT_WHY_NOT "")
+if(PERMUTATIONS_HOT_LAYOUT OR PERMUTATIONS_BENCH)
   set(why_not "")
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(why_not "it is made for Linux")
@@ -80,9 +84,25 @@ if(PERMUTATIONS_HOT_LAYOUT)
     endif()
   endif()
   if(why_not)
-    message(STATUS "Linking the program without the hot-path layout: ${why_not}")
+    set(PERMUTATIONS_HOT_LAYOUT_WHY_NOT "${why_not}")
   else()
-    set(PERMUTATIONS_USE_HOT_LAYOUT ON)
-    message(STATUS "Linking the program with lld and the hot-path layout of app/hot_path.txt")
+    set(PERMUTATIONS_CAN_HOT_LAYOUT ON)
   endif()
 endif()
+
+set(PERMUTATIONS_USE_HOT_LAYOUT OFF)
+if(PERMUTATIONS_HOT_LAYOUT AND PERMUTATIONS_CAN_HOT_LAYOUT)
+  set(PERMUTATIONS_USE_HOT_LAYOUT ON)
+  message(STATUS "Linking the program with lld and the hot-path layout of app/hot_path.txt")
+elseif(PERMUTATIONS_HOT_LAYOUT)
+  message(STATUS "Linking the program without the hot-path layout: "
+                 "${PERMUTATIONS_HOT_LAYOUT_WHY_NOT}")
+endif()
+
+# Links |target| with the layout; only where PERMUTATIONS_CAN_HOT_LAYOUT.
+function(permutations_link_hot_layout target)
+  # lld warns of every name in the list that this build does not define.
+  set(hot_path ${PROJECT_SOURCE_DIR}/app/hot_path.txt)
+  target_link_options(${target} PRIVATE -fuse-ld=lld "LINKER:--symbol-ordering-file=${hot_path}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${hot_path})
+endfunction()

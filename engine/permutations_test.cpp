@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "engine/engine_test_fixture.h"
@@ -16,6 +17,9 @@ struct SmallCount {
   int count;
   const char* lines;
 };
+
+// Shown by its count in test names and failures, not as raw bytes.
+void PrintTo(const SmallCount& param, std::ostream* out) { *out << "N=" << param.count; }
 
 class SmallCountTest : public EngineTest, public ::testing::WithParamInterface<SmallCount> {};
 
