@@ -178,10 +178,12 @@ class ProgramCase(unittest.TestCase):
         program's own follows that.  On POSIX hosts the pause ran once if the
         console or the listing shows the summary, after the listing was
         complete, and never otherwise, and nothing reached standard error."""
+        if note is None and run.stderr:
+            note = "standard error: " + run.stderr.decode(errors="replace")
         stdout = run.stdout
         if WINDOWS and b"sum=" in console:
             stdout, pause = stdout[:len(console)], stdout[len(console):]
-            self.assertTrue(pause, "no pause prompt")
+            self.assertTrue(pause, f"no pause prompt; standard error: {run.stderr!r}")
             for own in (PROMPT, b"sum=", LISTING_PATH):
                 self.assertNotIn(own, pause, note)
         # A whole-listing comparison is too long to print usefully.

@@ -57,6 +57,18 @@ function(permutations_skipped_test name why)
   set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "^skipped: ")
 endfunction()
 
+# Wine (cmake/mingw-w64.cmake) goes on setting up a new prefix after the first
+# program run in it has ended, and runs that start meanwhile can lose their
+# output.  One test makes the prefix, and waits until Wine is done with it,
+# before any test that requires PERMUTATIONS_TEST_FIXTURE starts.
+set(PERMUTATIONS_TEST_FIXTURE)
+if(WINESERVER)
+  add_test(NAME wine.prefix COMMAND sh -c [["$1" wineboot --init && "$2" --wait]] sh ${WINE}
+                                    ${WINESERVER})
+  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine)
+  set(PERMUTATIONS_TEST_FIXTURE FIXTURES_REQUIRED wine)
+endif()
+
 foreach(tool strace valgrind)
   find_program(PERMUTATIONS_${tool} ${tool})
   if(NOT PERMUTATIONS_${tool})
