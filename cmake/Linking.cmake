@@ -4,10 +4,10 @@
 # cannot be had, a status line says why and the program is linked without it.
 #
 # Sets PERMUTATIONS_LINK_STATIC and PERMUTATIONS_HAVE_LIBSTDCXX (whether the
-# C++ library is GCC's).  Where the layout is asked for, or the benchmark is
-# built, also PERMUTATIONS_CAN_HOT_LAYOUT, and PERMUTATIONS_HOT_LAYOUT_WHY_NOT
-# where it is false; PERMUTATIONS_USE_HOT_LAYOUT says whether the program has
-# the layout.
+# C++ library is GCC's); PERMUTATIONS_CAN_HOT_LAYOUT, which is checked only
+# where the layout is asked for or the benchmark is built, with
+# PERMUTATIONS_HOT_LAYOUT_WHY_NOT where that check fails; and
+# PERMUTATIONS_USE_HOT_LAYOUT, whether the program has the layout.
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
 
@@ -55,9 +55,8 @@ endif()
 # with GCC's C++ library and the GNU C library, and only lld reads it.  It works
 # only where the program holds that library code itself.
 set(PERMUTATIONS_CAN_HOT_LAYOUT OFF)
-set(PERMUTATIONS_HOT_LAYOUT_WHY_NOT "")
+set(why_not "")
 if(PERMUTATIONS_HOT_LAYOUT OR PERMUTATIONS_BENCH)
-  set(why_not "")
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(why_not "it is made for Linux")
   elseif(NOT PERMUTATIONS_LINK_STATIC)
@@ -83,12 +82,11 @@ if(PERMUTATIONS_HOT_LAYOUT OR PERMUTATIONS_BENCH)
       endif()
     endif()
   endif()
-  if(why_not)
-    set(PERMUTATIONS_HOT_LAYOUT_WHY_NOT "${why_not}")
-  else()
+  if(NOT why_not)
     set(PERMUTATIONS_CAN_HOT_LAYOUT ON)
   endif()
 endif()
+set(PERMUTATIONS_HOT_LAYOUT_WHY_NOT "${why_not}")
 
 set(PERMUTATIONS_USE_HOT_LAYOUT OFF)
 if(PERMUTATIONS_HOT_LAYOUT AND PERMUTATIONS_CAN_HOT_LAYOUT)
@@ -98,11 +96,3 @@ elseif(PERMUTATIONS_HOT_LAYOUT)
   message(STATUS "Linking the program without the hot-path layout: "
                  "${PERMUTATIONS_HOT_LAYOUT_WHY_NOT}")
 endif()
-
-# Links |target| with the layout; only where PERMUTATIONS_CAN_HOT_LAYOUT.
-function(permutations_link_hot_layout target)
-  # lld warns of every name in the list that this build does not define.
-  set(hot_path ${PROJECT_SOURCE_DIR}/app/hot_path.txt)
-  target_link_options(${target} PRIVATE -fuse-ld=lld "LINKER:--symbol-ordering-file=${hot_path}")
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${hot_path})
-endfunction()
