@@ -183,7 +183,7 @@ class ProgramCase(unittest.TestCase):
         stdout = run.stdout
         if WINDOWS and b"sum=" in console:
             stdout, pause = stdout[:len(console)], stdout[len(console):]
-            self.assertTrue(pause, f"no pause prompt; standard error: {run.stderr!r}")
+            self.assertTrue(pause, f"no pause prompt; {note or 'standard error: ' + repr(run.stderr)}")
             for own in (PROMPT, b"sum=", LISTING_PATH):
                 self.assertNotIn(own, pause, note)
         # A whole-listing comparison is too long to print usefully.
