@@ -2,13 +2,12 @@
 """Tests of the whole program: the real executable, fed on standard input,
 run in a throw-away folder whose parent receives the listing file.
 
-Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] [--footprint]
-                    PROGRAM [unittest arguments]
+Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] PROGRAM
+                    [unittest arguments]
 
 --windows    expect the Windows program's behaviour (see WINDOWS)
 --emulator   run the program through CMD, such as Wine
 --memcheck   also run the program once under valgrind's memcheck
---footprint  also count the pages each line touches (see FootprintTest)
 """
 
 import argparse
@@ -37,7 +36,6 @@ def parse_command_line():
     parser.add_argument("--windows", action="store_true")
     parser.add_argument("--emulator")
     parser.add_argument("--memcheck", action="store_true")
-    parser.add_argument("--footprint", action="store_true")
     parser.add_argument("program")
     options, rest = parser.parse_known_args()
     sys.argv[1:] = rest
@@ -602,64 +600,13 @@ class FlushContractTest(unittest.TestCase):
         self.assertEqual(self.traced_writes(b"4\n"), expected)
 
 
-NEEDS_VALGRIND = unittest.skipUnless(shutil.which("valgrind"), "needs valgrind")
-
-
 @unittest.skipUnless(OPTIONS.memcheck, "memcheck runs on request")
-@NEEDS_VALGRIND
+@unittest.skipUnless(shutil.which("valgrind"), "needs valgrind")
 class MemcheckTest(ProgramCase):
     def test_whole_run_is_clean(self):
         run = Run(b"6\n", wrapper=["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
                                    "--errors-for-leak-kinds=definite"])
         self.assertRun(run, PROMPT + listing(6), listing(6), run.stderr.decode(errors="replace"))
-
-
-@unittest.skipUnless(OPTIONS.footprint, "the footprint is counted on request")
-@NEEDS_VALGRIND
-@unittest.skipUnless(shutil.which("nm"), "needs nm")
-class FootprintTest(unittest.TestCase):
-    """Between one line's write call and the next the program touches few
-    distinct pages of memory, code and data: where a system call flushes the
-    TLB, each costs a page-table walk.  valgrind's lackey traces every access
-    of a run, and the trace is cut at each entry to the C library's write."""
-
-    # Grouped by the linker the path takes 8 or 9 pages with GCC 11 and 12
-    # and Clang 14; left where the linker puts it, about 20.  A program that
-    # calls write itself takes 4.
-    LIMIT = 12
-    ACCESS = re.compile(r"^(?:I|\s[LSM])\s+([0-9a-f]+),", re.M)
-
-    def write_entries(self):
-        symbols = subprocess.run(["nm", OPTIONS.program], capture_output=True, text=True,
-                                 check=True).stdout
-        return {int(fields[0], 16) for fields in map(str.split, symbols.splitlines())
-                if len(fields) == 3 and fields[2] in ("write", "__libc_write")}
-
-    def test_each_line_touches_few_pages(self):
-        entries = self.write_entries()
-        self.assertTrue(entries, "no write function in the program")
-        with tempfile.TemporaryDirectory() as folder:
-            trace = os.path.join(folder, "trace")
-            run = Run(b"4\n", wrapper=["valgrind", "--tool=lackey", "--trace-mem=yes",
-                                       "--log-file=" + trace])
-            self.assertEqual(run.status, 0, run.stderr.decode(errors="replace"))
-            with open(trace) as f:
-                accesses = [int(address, 16) for address in self.ACCESS.findall(f.read())]
-        # pages[k]: the pages touched from the k-th write call to the next, or
-        # to the end; what comes before the first is left out.
-        pages, touched = [], set()
-        for address in accesses:
-            if address in entries:
-                pages.append(len(touched))
-                touched = set()
-            touched.add(address >> 12)
-        pages = pages[1:] + [len(touched)]
-        # The prompt, a listing and a console write for each line, and two
-        # for the summary.
-        lines = 24
-        self.assertEqual(len(pages), 1 + 2 * lines + 2)
-        between_lines = pages[1:2 * lines]
-        self.assertLessEqual(max(between_lines), self.LIMIT, between_lines)
 
 
 # The exit status of a run whose every test was skipped, which CTest reports

@@ -6,11 +6,7 @@ to standard input and standard output sent to a file, checks that they wrote
 the same listing, and prints the median wall and CPU time of each, the median
 of the per-run ratios, and the program's peak resident memory.
 
-With --hot-path, the program linked with the hot-path layout runs in every
-round as well, and the median of the per-round ratios of the two says what
-the layout pays on this machine.
-
-Usage: run.py PROGRAM BASELINE [--hot-path HOT_PATH] [--runs R] [--count N]
+Usage: run.py PROGRAM BASELINE [--runs R] [--count N]
 """
 
 import argparse
@@ -67,15 +63,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("program")
     parser.add_argument("baseline")
-    parser.add_argument("--hot-path", help="the program linked with the hot-path layout")
     parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--count", type=int, default=10)
     args = parser.parse_args()
 
-    programs = {"program": args.program, "baseline": args.baseline}
-    if args.hot_path:
-        programs["hot_path"] = args.hot_path
-    programs = {name: os.path.abspath(path) for name, path in programs.items()}
+    programs = {"program": os.path.abspath(args.program),
+                "baseline": os.path.abspath(args.baseline)}
 
     with tempfile.TemporaryDirectory() as folder:
         times = {name: [] for name in programs}
@@ -107,12 +100,6 @@ def main():
         for name, ratio in ratios.items():
             print(f"  {name + '/baseline':18} {statistics.median(ratio['wall']):7.3f} wall   "
                   f"{statistics.median(ratio['cpu']):7.3f} cpu  (median of the per-run ratios)")
-        if args.hot_path:
-            pairs = list(zip(times["hot_path"], times["program"]))
-            wall = statistics.median(p[0] / q[0] for p, q in pairs)
-            cpu = statistics.median(p[1] / q[1] for p, q in pairs)
-            print(f"  {'hot_path/program':18} {wall:7.3f} wall   {cpu:7.3f} cpu  "
-                  "(below 1: the hot-path layout pays)")
 
         for count in (1, args.count):
             peak = peak_memory(programs["program"], count, os.path.join(folder, "program"))

@@ -1,14 +1,7 @@
-# The tests' own tools.  None of them is needed to build the program: one that
-# is missing is named here, and the tests that need it fail saying so
-# (GoogleTest, Python) or skip (strace, valgrind).
+# The tests' own tools.  None of them is needed to build the program alone.
+# Without GoogleTest or Python there are no tests to run, and configure stops
+# saying what to install; the tests that need strace or valgrind skip.
 include(GoogleTest)
-
-# Stands in for tests that cannot be built, so that a test run fails and says
-# why instead of passing without them.
-function(permutations_missing_test name why)
-  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "${why}")
-  set_tests_properties(${name} PROPERTIES WILL_FAIL TRUE)
-endfunction()
 
 # GoogleTest, built for the compiler and C++ library in use.  The system's
 # package is built against libstdc++, so it serves only builds with that
@@ -36,26 +29,12 @@ if(NOT TARGET GTest::gtest_main)
     message(STATUS "Building GoogleTest from ${GOOGLETEST_SOURCE_DIR}")
   endif()
 endif()
-set(PERMUTATIONS_GTEST_MISSING "")
 if(NOT TARGET GTest::gtest_main)
-  string(CONCAT PERMUTATIONS_GTEST_MISSING "GoogleTest is missing: install libgtest-dev, or "
-                "googletest for its sources, or set GOOGLETEST_SOURCE_DIR")
-  message(WARNING "${PERMUTATIONS_GTEST_MISSING}; the unit tests will fail until then.")
+  message(FATAL_ERROR "GoogleTest is missing: install libgtest-dev, or googletest for its "
+                      "sources, or set GOOGLETEST_SOURCE_DIR")
 endif()
 
-find_package(Python3 COMPONENTS Interpreter)
-set(PERMUTATIONS_PYTHON_MISSING "")
-if(NOT Python3_FOUND)
-  set(PERMUTATIONS_PYTHON_MISSING "python3 is missing: the program's tests need it")
-  message(WARNING "${PERMUTATIONS_PYTHON_MISSING}; they will fail until it is installed.")
-endif()
-
-# Stands in for a test that cannot run with this toolchain: it is reported as
-# skipped, with the reason in its output.
-function(permutations_skipped_test name why)
-  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${why}")
-  set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "^skipped: ")
-endfunction()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Wine (cmake/mingw-w64.cmake) goes on setting up a new prefix after the first
 # program run in it has ended, and runs that start meanwhile can lose their

@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +22,16 @@
 
 #include "engine/index_stack.h"
 #include "engine/permutations.h"
+
+// Unique among the processes running at the same time, so that two test runs,
+// from two checkouts or two build folders, never share a listing file.
+inline long process_id() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<long>(getpid());
+#endif
+}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -28,7 +44,8 @@ class EngineTest : public ::testing::Test {
     saved_cout_ = std::cout.rdbuf(console_.rdbuf());
 
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = ::testing::TempDir() + "listing-" + info->test_suite_name() + "-" + info->name();
+    path_ = ::testing::TempDir() + "listing-" + std::to_string(process_id()) + "-" +
+            info->test_suite_name() + "-" + info->name();
     std::replace(path_.begin() + static_cast<std::ptrdiff_t>(::testing::TempDir().size()),
                  path_.end(), '/', '_');
     listing.open(path_, std::ios::out);
