@@ -11,17 +11,25 @@
 #ifndef APP_HOST_H_
 #define APP_HOST_H_
 
-// Opens each closed standard descriptor on the null device (input for
-// reading, output and error for writing), and makes a write to a pipe with no
-// reader, or past the file-size limit, fail with an error instead of raising
-// its signal.  Commands the program starts get the default handling of those
-// signals back, as any child would.
+// Fills each closed standard descriptor with an open file of the program's
+// own that is not the listing: the null device (input for reading, output
+// and error for writing), or, where there is none, a pipe whose other end is
+// closed, so that a read meets the end of the input and a write fails.  Makes
+// a write to a pipe with no reader, or past the file-size limit, fail with an
+// error instead of raising its signal.  Commands the program starts get the
+// default handling of those signals back, as any child would.
 //
 // A standard descriptor whose open file is non-blocking is made to block for
-// the rest of the run, without the change reaching anyone else who holds that
-// open file: a pipe or a terminal is opened afresh, as a blocking open file of
-// the program's own, in its place.  Where that cannot be done (a socket, or no
-// /proc), the flag is cleared in place and given back when the program exits.
+// the rest of the run, and stays on the very pipe, terminal or socket it was
+// given.  On Linux a pipe, or a terminal that its device number names, is
+// opened afresh through /proc as a blocking open file of the program's own,
+// and takes the old one's place only once it has proved to be the same pipe
+// or terminal; the parent's open file is never touched.  Anything else (a
+// socket, a pseudo-terminal's master, /dev/tty, whose fresh open would be
+// another terminal) has the flag cleared in place, and set again when the
+// program ends: at exit, or on SIGHUP, SIGINT or SIGTERM, after which the
+// program ends by that signal as it would have without the handler.  Only
+// that flag is set again; the parent's other flags stay as it left them.
 // Commands the program starts inherit the blocking descriptors.
 //
 // Call first, before any file is opened.

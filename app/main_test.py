@@ -13,6 +13,7 @@ Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] PROGRAM
 import argparse
 import atexit
 import errno
+import fcntl
 import functools
 import itertools
 import os
@@ -22,6 +23,7 @@ import resource
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -91,6 +93,9 @@ printf 'listing=%s sigign=%s stdin=%s\n' "$(stat -L -c %s ../Tessivolark_.txt)" 
   "$(awk '/^SigIgn:/ { print $2 }' /proc/$$/status)" \
   "$(awk '/^flags:/ { print $2 }' /proc/$$/fdinfo/0)" >>"$PAUSE_RECORD"
 """
+# The signals that end a run early where a test sends them.
+ENDING_SIGNALS = (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)
+
 STAND_IN = None
 if not WINDOWS:
     STAND_IN = tempfile.mkdtemp()
@@ -114,12 +119,22 @@ class Run:
     arguments for subprocess.Popen, and returns (console text, status).
     |prepare| may set up the listing's place, |closed| names the standard
     descriptors that the program starts without, and |file_size| limits the
-    size of every file it writes."""
+    size of every file it writes.  With |bare_root|, the program runs alone
+    in the parent folder, made its root (by chroot, as root): no /dev, no
+    shell, no pause."""
 
     def __init__(self, stdin=b"", locale="C", prepare=None, wrapper=(), env=None,
-                 closed=(), file_size=OUTPUT_LIMIT, console=None, spawn=None):
+                 closed=(), file_size=OUTPUT_LIMIT, console=None, spawn=None, bare_root=False):
         def start():
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, file_size))
+            # The signals that end a run act as they do by default, whatever
+            # the test's own parent had it ignore (a background job ignores
+            # SIGINT).
+            for number in ENDING_SIGNALS:
+                signal.signal(number, signal.SIG_DFL)
+            if bare_root:
+                os.chroot(parent)
+                os.chdir("/work")
             for fd in closed:
                 os.close(fd)
 
@@ -131,6 +146,9 @@ class Run:
             if prepare:
                 prepare(path)
             command = [*wrapper, *PROGRAM]
+            if bare_root:
+                shutil.copy(PROGRAM[-1], parent)
+                command = ["/" + os.path.basename(PROGRAM[-1])]
             env = dict(os.environ, LC_ALL=locale, **(env or {}))
             if STAND_IN:
                 env.update(PATH=STAND_IN + os.pathsep + env["PATH"], PAUSE_RECORD=record)
@@ -255,6 +273,15 @@ class InputTest(ProgramCase):
                 self.assertRun(Run(stdin), PROMPT * prompts + EOL, b"")
 
 
+    def test_ctrl_z_ends_the_input_on_windows_only(self):
+        # A Windows console's end of input; elsewhere a token like any other.
+        run = Run(b"\x1a 3\n")
+        if WINDOWS:
+            self.assertRun(run, PROMPT + EOL, b"")
+        else:
+            self.assertRun(run, PROMPT * 2 + listing(3), listing(3))
+
+
 class ListingFileTest(ProgramCase):
     def test_an_earlier_listing_is_replaced(self):
         def write_old(path):
@@ -308,6 +335,28 @@ class HostTest(ProgramCase):
                 self.assertRun(Run(b"3\n", closed=(fd,)), console, file)
 
     @POSIX_ONLY
+    def test_closed_standard_descriptors_with_no_null_device(self):
+        # A bare root folder, as in a minimal container: the listing must
+        # still never take the place of a standard descriptor.
+        if os.geteuid() != 0:
+            self.skipTest("needs root, to make a folder the program's root")
+        if not is_static(PROGRAM[-1]):
+            self.skipTest("the program is not a static 64-bit executable, which could run alone")
+        try:
+            subprocess.run(["true"], preexec_fn=lambda: os.chroot("/"), check=True)
+        except (subprocess.SubprocessError, OSError) as error:
+            self.skipTest(f"chroot is refused here: {error}")
+        cases = [
+            (0, PROMPT + EOL, b""),
+            (1, b"", listing(2)),
+            (2, PROMPT + listing(2), listing(2)),
+        ]
+        for fd, console, file in cases:
+            with self.subTest(closed=fd):
+                run = Run(b"2\n", closed=(fd,), bare_root=True)
+                self.assertEqual((run.stdout, run.file, run.status), (console, file, 0))
+
+    @POSIX_ONLY
     def test_standard_input_that_cannot_be_read_is_the_end_of_input(self):
         with tempfile.TemporaryDirectory() as folder:
             directory = os.open(folder, os.O_RDONLY)
@@ -325,6 +374,21 @@ class HostTest(ProgramCase):
             self.assertFalse(ignored >> (number - 1) & 1, f"the pause ignores {number!r}")
 
 
+def is_static(path):
+    """Whether the ELF executable at |path| names no program interpreter:
+    it then needs no other file to run."""
+    with open(path, "rb") as f:
+        elf = f.read()
+    if elf[:4] != b"\x7fELF" or elf[4] != 2:  # 64-bit only
+        return False
+    order = "<" if elf[5] == 1 else ">"
+    (table,) = struct.unpack_from(order + "Q", elf, 0x20)
+    size, count = struct.unpack_from(order + "HH", elf, 0x36)
+    interpreter = 3
+    return all(struct.unpack_from(order + "I", elf, table + i * size)[0] != interpreter
+               for i in range(count))
+
+
 def channel(kind):
     """A one-way channel of |kind|, a pipe or a socket: (reading end,
     writing end), both blocking."""
@@ -334,18 +398,19 @@ def channel(kind):
     return tuple(end.detach() for end in ends)
 
 
-def read_to_end(fd, delay=0.0, pace=0.0):
-    """Reads |fd| until its end, starting after |delay| seconds and waiting
-    |pace| seconds between reads of at most 4 KiB, in a thread of its own.
-    Returns a function that waits for the thread and returns what it read."""
+def read_to_end(fd, delay=0.0, pace=0.0, size=None):
+    """Reads |fd| until its end, or until it has |size| bytes, starting after
+    |delay| seconds and waiting |pace| seconds between reads of at most 4 KiB,
+    in a thread of its own.  Returns a function that waits at most |timeout|
+    seconds for the thread and returns what it read."""
     parts = []
 
     def read():
         time.sleep(delay)
-        while True:
+        while size is None or sum(map(len, parts)) < size:
             try:
                 part = os.read(fd, 4096)
-            except OSError as error:  # a terminal's master once the terminal is closed
+            except OSError as error:  # a terminal once its other side is closed
                 if error.errno != errno.EIO:
                     raise
                 part = b""
@@ -357,8 +422,8 @@ def read_to_end(fd, delay=0.0, pace=0.0):
     reader = threading.Thread(target=read, daemon=True)
     reader.start()
 
-    def result():
-        reader.join(TIME_LIMIT)
+    def result(timeout=TIME_LIMIT):
+        reader.join(timeout)
         return b"".join(parts)
     return result
 
@@ -368,52 +433,81 @@ def read_to_end(fd, delay=0.0, pace=0.0):
 @unittest.skipIf(WINDOWS, "a POSIX descriptor's flag")
 class NonBlockingTest(ProgramCase):
     """Standard descriptors left non-blocking by the parent, and shared with
-    it, behave as blocking ones for the whole run: no console line is lost to
-    a slow reader and no input to a late writer.  Afterwards the parent finds
-    their flags as it set them, whatever way the run ended."""
+    it, behave as blocking ones for the whole run, and stay on the very pipe,
+    socket or terminal they were given: no console line is lost to a slow
+    reader or sent elsewhere, and no input is lost to a late writer.
+    Afterwards the parent finds their flags as it set them, whatever way the
+    run ended."""
 
     KINDS = ("pipe", "socket")
 
-    def run_shared(self, kind, stdin, write_after=0.0, read_after=0.0, prepare=None):
+    def wait(self, child):
+        """The status of |child|, which fails the test if it has not ended
+        within a minute: a console that nobody reads blocks it for good."""
+        try:
+            return child.wait(60)
+        except subprocess.TimeoutExpired:
+            child.kill()
+            child.wait()
+            self.fail("the program never ended")
+
+    def run_shared(self, kind, stdin, write_after=0.0, read_after=0.0, prepare=None,
+                   at_prompt=None, start=None):
         """Runs the program with standard input and output on non-blocking
-        channels of |kind| that the parent holds too.  The input is written
-        |write_after| seconds after the start; the console is read from
-        |read_after| seconds on, slowly."""
+        channels of |kind| that the parent holds too, and returns the run and
+        the status flags of the parent's two ends afterwards.  The input is
+        written |write_after| seconds after the start; the console is read
+        from |read_after| seconds on, slowly.  |at_prompt|(child, ends), if
+        given, is called once the first prompt has been read, before the
+        input is written.  |start| runs in the child before the program."""
         input_end, feeder = channel(kind)
         reader, output_end = channel(kind)
         for end in (input_end, output_end):
             os.set_blocking(end, False)
 
-        def spawn(command, **options):
-            child = subprocess.Popen(command, stdin=input_end, stdout=output_end, **options)
+        def spawn(command, preexec_fn, **options):
+            def before_exec():
+                preexec_fn()
+                if start:
+                    start()
+            child = subprocess.Popen(command, stdin=input_end, stdout=output_end,
+                                     preexec_fn=before_exec, **options)
+            seen = b""
+            if at_prompt:
+                while not seen.endswith(PROMPT):
+                    part = os.read(reader, 4096)
+                    self.assertTrue(part, "no prompt")
+                    seen += part
+                at_prompt(child, (input_end, output_end))
             console = read_to_end(reader, read_after, pace=0.001)
             time.sleep(write_after)
             os.write(feeder, stdin)
             os.close(feeder)
-            status = child.wait(TIME_LIMIT)
-            kept.extend(not os.get_blocking(end) for end in (input_end, output_end))
+            status = self.wait(child)
+            flags.extend(fcntl.fcntl(end, fcntl.F_GETFL) for end in (input_end, output_end))
             for end in (input_end, output_end):
                 os.close(end)
-            text = console()
+            text = seen + console()
             os.close(reader)
             return text, status
 
-        kept = []
+        flags = []
         run = Run(prepare=prepare, spawn=spawn)
-        self.assertEqual(kept, [True, True], "a flag that the parent set is gone")
-        return run
+        self.assertEqual([bool(f & os.O_NONBLOCK) for f in flags], [True, True],
+                         "a flag that the parent set is gone")
+        return run, flags
 
     def test_console_with_a_late_and_slow_reader(self):
         # Many times what the channel holds.
         for kind in self.KINDS:
             with self.subTest(kind=kind):
-                run = self.run_shared(kind, b"9\n", read_after=0.5)
+                run, _ = self.run_shared(kind, b"9\n", read_after=0.5)
                 self.assertRun(run, PROMPT + listing(9), listing(9))
 
     def test_input_from_a_late_writer(self):
         for kind in self.KINDS:
             with self.subTest(kind=kind):
-                run = self.run_shared(kind, b"3\n", write_after=0.5)
+                run, _ = self.run_shared(kind, b"3\n", write_after=0.5)
                 self.assertRun(run, PROMPT + listing(3), listing(3))
 
     def test_parent_finds_its_flags_however_the_run_ends(self):
@@ -425,15 +519,51 @@ class NonBlockingTest(ProgramCase):
         for kind in self.KINDS:
             for ending, stdin, prepare, console, file in cases:
                 with self.subTest(kind=kind, ending=ending):
-                    run = self.run_shared(kind, stdin, write_after=0.2, prepare=prepare)
+                    run, _ = self.run_shared(kind, stdin, write_after=0.2, prepare=prepare)
                     self.assertRun(run, console, file)
+
+    def test_signal_that_ends_the_run_gives_the_flags_back(self):
+        for kind in self.KINDS:
+            for number in ENDING_SIGNALS:
+                with self.subTest(kind=kind, signal=signal.Signals(number).name):
+                    run, _ = self.run_shared(
+                        kind, b"2\n", at_prompt=lambda child, ends: child.send_signal(number))
+                    # Ended by the signal itself, as without a handler.
+                    self.assertEqual((run.stdout, run.file, run.status), (PROMPT, b"", -number))
+                    self.assertQuietPause(run, False)
+
+    def test_ignored_hangup_leaves_the_run_going(self):
+        # As under nohup.
+        for kind in self.KINDS:
+            with self.subTest(kind=kind):
+                run, _ = self.run_shared(
+                    kind, b"2\n", start=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
+                    at_prompt=lambda child, ends: child.send_signal(signal.SIGHUP))
+                self.assertRun(run, PROMPT + listing(2), listing(2))
+
+    def test_flags_the_parent_changes_during_the_run_stay(self):
+        def append(child, ends):
+            for end in ends:
+                fcntl.fcntl(end, fcntl.F_SETFL, fcntl.fcntl(end, fcntl.F_GETFL) | os.O_APPEND)
+
+        for kind in self.KINDS:
+            with self.subTest(kind=kind):
+                run, flags = self.run_shared(kind, b"2\n", at_prompt=append)
+                self.assertRun(run, PROMPT + listing(2), listing(2))
+                self.assertEqual([bool(f & os.O_APPEND) for f in flags], [True, True])
+
+    def terminal(self):
+        """A new pseudo-terminal, (master, slave), with the slave raw: no echo
+        and no line-ending translation."""
+        master, slave = os.openpty()
+        tty.setraw(slave)
+        return master, slave
 
     def test_terminal_shared_by_all_three_descriptors(self):
         # The count is typed before the program starts, or once it waits.
         for typed_after in (0.0, 0.5):
             with self.subTest(typed_after=typed_after):
-                master, terminal = os.openpty()
-                tty.setraw(terminal)  # no echo and no line-ending translation
+                master, terminal = self.terminal()
                 os.set_blocking(terminal, False)
 
                 def spawn(command, **options):
@@ -445,7 +575,7 @@ class NonBlockingTest(ProgramCase):
                     if typed_after:
                         time.sleep(typed_after)
                         os.write(master, b"8\n")
-                    status = child.wait(TIME_LIMIT)
+                    status = self.wait(child)
                     kept.append(not os.get_blocking(terminal))
                     os.close(terminal)
                     text = console()
@@ -459,6 +589,104 @@ class NonBlockingTest(ProgramCase):
                 # What a pause that waits for a key needs.
                 self.assertFalse(int(run.pauses[0]["stdin"], 8) & os.O_NONBLOCK,
                                  "the pause inherits a non-blocking terminal")
+
+    def test_console_on_a_terminal_master(self):
+        # The master's other side is read, slowly; 8 fills the terminal's
+        # buffers many times over.
+        for count in (3, 8):
+            with self.subTest(count=count):
+                master, slave = self.terminal()
+                os.set_blocking(master, False)
+
+                def spawn(command, **options):
+                    child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=master,
+                                             **options)
+                    # Closing the master discards what the slave has not yet
+                    # read, so the reader stops at the size it expects.
+                    expected = len(PROMPT + listing(count))
+                    console = read_to_end(slave, delay=0.2, pace=0.001, size=expected)
+                    child.stdin.write(b"%d\n" % count)
+                    child.stdin.close()
+                    status = self.wait(child)
+                    kept.append(not os.get_blocking(master))
+                    text = console(timeout=10)
+                    for end in (master, slave):
+                        os.close(end)
+                    return text, status
+
+                kept = []
+                run = Run(spawn=spawn)
+                self.assertEqual(kept, [True], "the flag that the parent set is gone")
+                self.assertRun(run, PROMPT + listing(count), listing(count))
+
+    def test_input_from_a_terminal_master(self):
+        master, slave = self.terminal()
+        os.set_blocking(master, False)
+
+        def spawn(command, **options):
+            with tempfile.TemporaryFile() as stdout:
+                child = subprocess.Popen(command, stdin=master, stdout=stdout, **options)
+                time.sleep(0.5)
+                os.write(slave, b"3\n")  # typed on the other side
+                status = self.wait(child)
+                kept.append(not os.get_blocking(master))
+                for end in (master, slave):
+                    os.close(end)
+                stdout.seek(0)
+                return stdout.read(), status
+
+        kept = []
+        run = Run(spawn=spawn)
+        self.assertEqual(kept, [True], "the flag that the parent set is gone")
+        self.assertRun(run, PROMPT + listing(3), listing(3))
+
+    def test_console_on_dev_tty_of_another_session(self):
+        # Terminal A is the parent's controlling terminal when it opens
+        # /dev/tty; the program runs in a session of its own on terminal B.
+        (master_a, slave_a), (master_b, slave_b) = self.terminal(), self.terminal()
+
+        def spawn(command, **options):
+            helper = [sys.executable, "-c", SESSION_SWAP, os.ttyname(slave_a),
+                      os.ttyname(slave_b), *command]
+            child = subprocess.Popen(helper, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     start_new_session=True, **options)
+            consoles = [read_to_end(master, pace=0.001) for master in (master_a, master_b)]
+            helper_said, _ = child.communicate(b"2\n", timeout=60)
+            kept.append(helper_said)
+            for slave in (slave_a, slave_b):
+                os.close(slave)
+            on_a, on_b = (console() for console in consoles)
+            for master in (master_a, master_b):
+                os.close(master)
+            self.assertEqual(on_b, b"", "console text on the program's own terminal")
+            return on_a, child.returncode
+
+        kept = []
+        run = Run(spawn=spawn)
+        self.assertEqual(kept, [b"nonblocking\n"], "the flag that the parent set is gone")
+        self.assertRun(run, PROMPT + listing(2), listing(2))
+
+
+# Run in a new session of its own, with the terminals A and B and a command:
+# takes A as its controlling terminal, opens /dev/tty non-blocking, and runs
+# the command with that as standard output, in a new session whose
+# controlling terminal is B.  Says whether the descriptor is still
+# non-blocking afterwards, and exits with the command's status.
+SESSION_SWAP = r"""
+import os, sys
+a, b, *command = sys.argv[1:]
+os.open(a, os.O_RDWR)
+console = os.open("/dev/tty", os.O_WRONLY | os.O_NONBLOCK)
+child = os.fork()
+if child == 0:
+    os.setsid()
+    os.open(b, os.O_RDWR)
+    os.dup2(console, 1)
+    os.execv(command[0], command)
+_, status = os.waitpid(child, 0)
+print("blocking" if os.get_blocking(console) else "nonblocking")
+sys.exit(os.waitstatus_to_exitcode(status))
+"""
 
 
 WHITESPACE = b" \t\n\v\f\r"
