@@ -25,8 +25,6 @@ namespace {
 // another kind.
 char listing_buffer[256];
 
-void report(const char* message) { std::cout << message << LISTING_PATH << std::endl; }
-
 // Drops what is left of a token that could not be read as a count, so that
 // the next read starts on fresh input instead of failing on it forever.
 void discard_token() {
@@ -58,7 +56,7 @@ bool read_count() {
 // marked the stream; the close adds its own failure, if any.
 void close_listing() {
   listing.close();
-  if (listing.fail()) report(write_failed_message());
+  if (listing.fail()) report(Failure::WRITE, LISTING_PATH);
 }
 
 }  // namespace
@@ -73,7 +71,7 @@ int main() {
   listing.rdbuf()->pubsetbuf(listing_buffer, sizeof listing_buffer);
   listing.open(LISTING_PATH, std::ios::out);
   if (listing.fail()) {
-    report(open_failed_message());
+    report(Failure::OPEN, LISTING_PATH);
     return 0;
   }
 

@@ -2,11 +2,12 @@
 """Tests of the whole program: the real executable, fed on standard input,
 run in a throw-away folder whose parent receives the listing file.
 
-Usage: main_test.py [--windows] [--emulator CMD] [--memcheck] PROGRAM
+Usage: main_test.py [--windows] [--emulator=WORD ...] [--memcheck] PROGRAM
                     [unittest arguments]
 
 --windows    expect the Windows program's behaviour (see WINDOWS)
---emulator   run the program through CMD, such as Wine
+--emulator   run the program through a command, such as Wine, one word per
+             --emulator
 --memcheck   also run the program once under valgrind's memcheck
 """
 
@@ -20,6 +21,7 @@ import os
 import random
 import re
 import resource
+import select
 import shutil
 import signal
 import socket
@@ -36,7 +38,7 @@ import unittest
 def parse_command_line():
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--windows", action="store_true")
-    parser.add_argument("--emulator")
+    parser.add_argument("--emulator", action="append", default=[])
     parser.add_argument("--memcheck", action="store_true")
     parser.add_argument("program")
     options, rest = parser.parse_known_args()
@@ -45,7 +47,7 @@ def parse_command_line():
 
 
 OPTIONS = parse_command_line()
-PROGRAM = ([OPTIONS.emulator] if OPTIONS.emulator else []) + [os.path.abspath(OPTIONS.program)]
+PROGRAM = OPTIONS.emulator + [os.path.abspath(OPTIONS.program)]
 
 # What a Windows program does differently: every line, on the console and in
 # the listing, ends with CR LF; the "pause" command exists and writes its own
@@ -303,6 +305,104 @@ class ListingFileTest(ProgramCase):
                 run = Run(b"3\n", locale=locale,
                           prepare=lambda path: os.symlink("/dev/full", path))
                 self.assertRun(run, PROMPT + listing(3) + message(WRITE_FAILED, locale), None)
+
+
+# What a terminal shows of the program's output, once its control sequences
+# (a Windows console under Wine draws with them) and carriage returns are left
+# out.
+CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")
+
+
+def on_terminal(keys=b""):
+    """A |spawn| for Run: the program runs with a new pseudo-terminal as its
+    standard input and output, as at a user's terminal (under Wine, a Windows
+    console).  |keys| are typed once the program prompts, and a pause's
+    prompt is answered with a key.  Returns what the terminal shows."""
+    def spawn(command, **options):
+        master, slave = os.openpty()
+        # Raw from the start, as Wine's console makes it when it gets there:
+        # a key typed before then reaches the program unchanged.
+        tty.setraw(slave)
+        child = subprocess.Popen(command, stdin=slave, stdout=slave, **options)
+        os.close(slave)
+        shown, typed, answered = b"", False, False
+        deadline = time.monotonic() + TIME_LIMIT
+        while time.monotonic() < deadline:
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    part = os.read(master, 1 << 16)
+                except OSError as error:  # the terminal is closed
+                    if error.errno != errno.EIO:
+                        raise
+                    part = b""
+                if not part:
+                    break
+                shown += part
+            elif child.poll() is not None:
+                break
+            text = CONTROL.sub(b"", shown)
+            if keys and not typed and PROMPT.rstrip() in text:
+                os.write(master, keys)
+                typed = True
+            if not answered and b"Press any key" in text:
+                os.write(master, b"x")
+                answered = True
+        status = child.wait(TIME_LIMIT)
+        os.close(master)
+        return CONTROL.sub(b"", shown), status
+    return spawn
+
+
+class MessageTest(ProgramCase):
+    """The failure messages as their reader gets them: a terminal (under
+    Wine, a Windows console) shows their characters, whatever the console's
+    code page; a pipe gets the bytes that a caller or a stored log may rely
+    on: Big5 on Windows, and elsewhere as the locale says."""
+
+    LOCALE = "C.UTF-8"  # under which Wine shows a console's text as UTF-8
+
+    def shown(self, texts):
+        return texts["utf8"] + LISTING_PATH + b"\n"
+
+    def test_open_failure(self):
+        with self.subTest(reader="terminal"):
+            run = Run(locale=self.LOCALE, prepare=os.mkdir, spawn=on_terminal())
+            self.assertEqual((run.stdout, run.status), (self.shown(OPEN_FAILED), 0))
+        with self.subTest(reader="pipe"):
+            run = Run(b"3\n", locale=self.LOCALE, prepare=os.mkdir,
+                      console=lambda pipe: pipe.read())
+            self.assertRun(run, message(OPEN_FAILED, self.LOCALE), None)
+
+    def small_file(self):
+        """A file on a file system of one page, to hold the listing."""
+        folder = tempfile.mkdtemp()
+        self.addCleanup(os.rmdir, folder)
+        mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4k", "tmpfs", folder],
+                               capture_output=True, text=True)
+        if mount.returncode != 0:
+            self.skipTest(f"cannot mount a small tmpfs here: {mount.stderr.strip()}")
+        self.addCleanup(subprocess.run, ["umount", folder], check=True)
+        path = os.path.join(folder, LISTING_NAME)
+        open(path, "wb").close()
+        return path
+
+    def test_write_failure(self):
+        small = self.small_file()
+        whole = listing(6)  # twice what the file system holds
+        with self.subTest(reader="terminal"):
+            run = Run(locale=self.LOCALE, prepare=lambda path: os.symlink(small, path),
+                      spawn=on_terminal(b"6\r"))
+            self.assertEqual(run.status, 0)
+            lines = run.stdout.split(b"\n")
+            self.assertIn(b"sum=720", lines, "no summary line")
+            after_summary = lines[lines.index(b"sum=720") + 1]
+            self.assertEqual(after_summary + b"\n", self.shown(WRITE_FAILED))
+            self.assertTrue(whole.startswith(run.file) and len(run.file) < len(whole))
+        with self.subTest(reader="pipe"):
+            run = Run(b"6\n", locale=self.LOCALE, prepare=lambda path: os.symlink(small, path),
+                      console=lambda pipe: pipe.read())
+            self.assertRun(run, PROMPT + whole + message(WRITE_FAILED, self.LOCALE), run.file)
+            self.assertTrue(whole.startswith(run.file) and len(run.file) < len(whole))
 
 
 class HostTest(ProgramCase):

@@ -1,24 +1,76 @@
 #include "app/messages.h"
 
+#ifdef _WIN32
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <iostream>
 #include <iterator>
 
 namespace {
 
+struct Text {
+  const char* big5;
+  const char* utf8;
+  // Read only where a console takes characters: Windows.
+  // cppcheck-suppress unusedStructMember
+  const wchar_t* utf16;
+};
+
+// Each text in Big5, in UTF-8 and as UTF-16 characters.
+constexpr Text OPEN_FAILED = {
+    "\xB6\x7D\xC0\xC9\xA5\xA2\xB1\xD1: ",
+    "\xE9\x96\x8B\xE6\xAA\x94\xE5\xA4\xB1\xE6\x95\x97: ",
+    L"\u958B\u6A94\u5931\u6557: ",
+};
+constexpr Text WRITE_FAILED = {
+    "\xBC\x67\xC0\xC9\xA5\xA2\xB1\xD1: ",
+    "\xE5\xAF\xAB\xE6\xAA\x94\xE5\xA4\xB1\xE6\x95\x97: ",
+    L"\u5BEB\u6A94\u5931\u6557: ",
+};
+
+#ifdef _WIN32
+// Bytes written to a console are read in its code page, where Big5 is noise
+// unless that is 950; characters are shown as themselves.  The code page is
+// the user's business, so it is neither set nor asked for.  False where
+// standard output is not a console, or the console will not take the line.
+bool write_to_console(const wchar_t* message, const char* path) {
+  const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
+    return false;
+  }
+  wchar_t line[512];
+  const int message_length = static_cast<int>(std::wcslen(message));
+  std::wmemcpy(line, message, static_cast<std::size_t>(message_length));
+  const int room = static_cast<int>(std::size(line)) - message_length - 2;
+  // The path, as the file functions read it: in the ANSI code page.
+  const int path_length = MultiByteToWideChar(CP_ACP, 0, path, -1, line + message_length, room) - 1;
+  if (path_length < 0) return false;
+  int length = message_length + path_length;
+  line[length++] = L'\r';
+  line[length++] = L'\n';
+  std::cout.flush();
+  DWORD written = 0;
+  return WriteConsoleW(console, line, static_cast<DWORD>(length), &written, nullptr) != 0;
+}
+#endif
+
 bool console_uses_utf8() {
 #ifdef _WIN32
-  // The console's code page is the user's business; the texts stay Big5.
+  // Not a console: the bytes stay Big5, which a caller or a stored log may
+  // rely on.
   return false;
 #else
   return locale_uses_utf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 #endif
-}
-
-const char* in_console_encoding(const char* big5, const char* utf8) {
-  return console_uses_utf8() ? utf8 : big5;
 }
 
 bool equals_ignoring_case(const char* text, std::size_t length, const char* word) {
@@ -31,14 +83,12 @@ bool equals_ignoring_case(const char* text, std::size_t length, const char* word
 
 }  // namespace
 
-const char* open_failed_message() {
-  return in_console_encoding("\xB6\x7D\xC0\xC9\xA5\xA2\xB1\xD1: ",
-                             "\xE9\x96\x8B\xE6\xAA\x94\xE5\xA4\xB1\xE6\x95\x97: ");
-}
-
-const char* write_failed_message() {
-  return in_console_encoding("\xBC\x67\xC0\xC9\xA5\xA2\xB1\xD1: ",
-                             "\xE5\xAF\xAB\xE6\xAA\x94\xE5\xA4\xB1\xE6\x95\x97: ");
+void report(Failure failure, const char* path) {
+  const Text& text = failure == Failure::OPEN ? OPEN_FAILED : WRITE_FAILED;
+#ifdef _WIN32
+  if (write_to_console(text.utf16, path)) return;
+#endif
+  std::cout << (console_uses_utf8() ? text.utf8 : text.big5) << path << std::endl;
 }
 
 bool locale_uses_utf8(const char* lc_all, const char* lc_ctype, const char* lang) {
