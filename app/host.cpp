@@ -80,7 +80,7 @@ void give_back_and_end(int signal) {
 constexpr int ENDING_SIGNALS[] = {SIGHUP, SIGINT, SIGTERM};
 
 // A signal that the parent has the program ignore ends nothing, and stays
-// ignored.
+// ignored.  Installing the handler again changes nothing.
 void give_back_on_ending_signals() {
   struct sigaction action = {};
   action.sa_handler = give_back_and_end;
@@ -152,9 +152,7 @@ void make_blocking(int fd, bool can_give_back) {
   if (flags == -1 || (flags & O_NONBLOCK) == 0 || reopen_blocking(fd) || !can_give_back) return;
   // Ready before the flag is cleared, so that a signal at any moment finds
   // the flag to give back.  Setting a flag that is still set does no harm.
-  static bool handling_ending_signals = false;
-  if (!handling_ending_signals) give_back_on_ending_signals();
-  handling_ending_signals = true;
+  give_back_on_ending_signals();
   cleared_in_place[fd] = 1;
   if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) cleared_in_place[fd] = 0;
 }

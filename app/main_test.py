@@ -274,7 +274,6 @@ class InputTest(ProgramCase):
             with self.subTest(stdin=stdin):
                 self.assertRun(Run(stdin), PROMPT * prompts + EOL, b"")
 
-
     def test_ctrl_z_ends_the_input_on_windows_only(self):
         # A Windows console's end of input; elsewhere a token like any other.
         run = Run(b"\x1a 3\n")
