@@ -640,6 +640,38 @@ class NonBlockingTest(ProgramCase):
                     at_prompt=lambda child, ends: child.send_signal(signal.SIGHUP))
                 self.assertRun(run, PROMPT + listing(2), listing(2))
 
+    def test_console_on_a_fifo_a_file_or_the_null_device(self):
+        # Each non-blocking, and shared with the parent.
+        for kind in ("fifo", "file", "null"):
+            with self.subTest(kind=kind), tempfile.TemporaryDirectory() as folder:
+                path = os.devnull if kind == "null" else os.path.join(folder, "console")
+                if kind == "fifo":
+                    os.mkfifo(path)
+                    reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+                    os.set_blocking(reader, True)
+                    shown = read_to_end(reader, pace=0.001)
+                console = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_NONBLOCK)
+
+                def spawn(command, **options):
+                    child = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=console,
+                                             **options)
+                    child.communicate(b"8\n", timeout=60)
+                    kept.append(not os.get_blocking(console))
+                    os.close(console)
+                    if kind == "fifo":
+                        text = shown()
+                        os.close(reader)
+                    else:
+                        with open(path, "rb") as f:
+                            text = f.read()
+                    return text, child.returncode
+
+                kept = []
+                run = Run(spawn=spawn)
+                self.assertEqual(kept, [True], "the flag that the parent set is gone")
+                console_text = b"" if kind == "null" else PROMPT + listing(8)
+                self.assertRun(run, console_text, listing(8))
+
     def test_flags_the_parent_changes_during_the_run_stay(self):
         def append(child, ends):
             for end in ends:
