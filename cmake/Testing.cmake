@@ -45,8 +45,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(PERMUTATIONS_TEST_FIXTURE)
 if(WINESERVER)
   execute_process(COMMAND setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R true
-                  RESULT_VARIABLE randomised OUTPUT_QUIET ERROR_QUIET)
-  if(randomised EQUAL 0)
+                  RESULT_VARIABLE setarch_status OUTPUT_QUIET ERROR_QUIET)
+  if(setarch_status EQUAL 0)
     set(CMAKE_CROSSCOMPILING_EMULATOR setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R ${WINE})
   else()
     message(STATUS "Wine runs the tests with address-space randomisation on: this host "
