@@ -306,10 +306,18 @@ class ListingFileTest(ProgramCase):
                 self.assertRun(run, PROMPT + listing(3) + message(WRITE_FAILED, locale), None)
 
 
-# What a terminal shows of the program's output, once its control sequences
-# (a Windows console under Wine draws with them) and carriage returns are left
-# out.
-CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\r")
+# What a terminal shows of the program's output: a Windows console under
+# Wine draws with control sequences, and moves the cursor forward over a
+# blank rather than writing it.  Carriage returns are left out.
+CONTROL = re.compile(rb"\x1b\[([0-9;?]*)([A-Za-z])|\r")
+
+
+def on_screen(output):
+    def draw(control):
+        if control.group(2) == b"C":
+            return b" " * int(control.group(1) or 1)
+        return b""
+    return CONTROL.sub(draw, output)
 
 
 def on_terminal(keys=b""):
@@ -339,8 +347,8 @@ def on_terminal(keys=b""):
                 shown += part
             elif child.poll() is not None:
                 break
-            text = CONTROL.sub(b"", shown)
-            if keys and not typed and PROMPT.rstrip() in text:
+            text = on_screen(shown)
+            if keys and not typed and PROMPT in text:
                 os.write(master, keys)
                 typed = True
             if not answered and b"Press any key" in text:
@@ -348,7 +356,7 @@ def on_terminal(keys=b""):
                 answered = True
         status = child.wait(TIME_LIMIT)
         os.close(master)
-        return CONTROL.sub(b"", shown), status
+        return on_screen(shown), status
     return spawn
 
 

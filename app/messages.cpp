@@ -39,27 +39,19 @@ constexpr Text WRITE_FAILED = {
 #ifdef _WIN32
 // Bytes written to a console are read in its code page, where Big5 is noise
 // unless that is 950; characters are shown as themselves.  The code page is
-// the user's business, so it is neither set nor asked for.  False where
-// standard output is not a console, or the console will not take the line.
-bool write_to_console(const wchar_t* message, const char* path) {
+// the user's business, so it is neither set nor asked for.  False, with
+// nothing written, where standard output is not a console or the console
+// will not take the text.
+bool write_to_console(const wchar_t* text) {
   const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (console == nullptr || console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
     return false;
   }
-  wchar_t line[512];
-  const int message_length = static_cast<int>(std::wcslen(message));
-  std::wmemcpy(line, message, static_cast<std::size_t>(message_length));
-  const int room = static_cast<int>(std::size(line)) - message_length - 2;
-  // The path, as the file functions read it: in the ANSI code page.
-  const int path_length = MultiByteToWideChar(CP_ACP, 0, path, -1, line + message_length, room) - 1;
-  if (path_length < 0) return false;
-  int length = message_length + path_length;
-  line[length++] = L'\r';
-  line[length++] = L'\n';
   std::cout.flush();
+  const auto length = static_cast<DWORD>(std::wcslen(text));
   DWORD written = 0;
-  return WriteConsoleW(console, line, static_cast<DWORD>(length), &written, nullptr) != 0;
+  return WriteConsoleW(console, text, length, &written, nullptr) != 0;
 }
 #endif
 
@@ -86,9 +78,13 @@ bool equals_ignoring_case(const char* text, std::size_t length, const char* word
 void report(Failure failure, const char* path) {
   const Text& text = failure == Failure::OPEN ? OPEN_FAILED : WRITE_FAILED;
 #ifdef _WIN32
-  if (write_to_console(text.utf16, path)) return;
+  const bool written = write_to_console(text.utf16);
+#else
+  const bool written = false;
 #endif
-  std::cout << (console_uses_utf8() ? text.utf8 : text.big5) << path << std::endl;
+  if (!written) std::cout << (console_uses_utf8() ? text.utf8 : text.big5);
+  // The path is ASCII, like the rest of the console's text.
+  std::cout << path << std::endl;
 }
 
 bool locale_uses_utf8(const char* lc_all, const char* lc_ctype, const char* lang) {
