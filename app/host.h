@@ -1,38 +1,45 @@
-// What the program asks of a POSIX host before it opens anything, so that the
-// console and the listing can only ever fail as writes do.
+// What the program asks of its host before it opens anything, so that the
+// console and the listing can only ever fail as writes do, and a console
+// descriptor that would block is waited for rather than lost.
 //
-// A closed standard descriptor would be handed to the listing when it is
-// opened, and the console's lines would land in the file; a reader that leaves
-// a pipe early, or a file-size limit, would end the process by a signal in the
-// middle of the listing; and a standard descriptor left non-blocking by the
-// parent would turn a slow reader into lost lines and a late writer into the
-// end of the input.  Windows has none of these hazards, and there this does
-// nothing.
+// On a POSIX host, three hazards come with the process's standard
+// descriptors, and each is met without changing anything that the parent
+// shares with the program:
+//
+//   - A closed standard descriptor would be handed to the listing when it is
+//     opened, and the console's lines would land in the file.  Each is filled
+//     with an open file of the program's own: the null device (input for
+//     reading, output and error for writing), or, where there is none, a pipe
+//     whose other end is closed, so that a read meets the end of the input
+//     and a write fails.
+//   - A reader that leaves a pipe early, or a file-size limit, would end the
+//     process by a signal in the middle of the listing.  SIGPIPE and SIGXFSZ
+//     are caught instead, so that the write fails with an error; commands
+//     that the program starts get their default handling back, as any child
+//     would.
+//   - The parent may have left a standard descriptor non-blocking (event
+//     loops do, on descriptors that they share with their children), and may
+//     set the flag again at any moment: it belongs to the open file, not to
+//     the program.  std::cin and std::cout therefore read and write
+//     descriptors 0 and 1 through stream buffers of the host's own.  A call
+//     that would block waits with poll(2) until the descriptor is ready and
+//     is made again; a call interrupted by a signal is made again; a write
+//     goes on after a partial write until everything flushed is out.  End of
+//     input and read errors end the input; any other write error fails the
+//     stream.  Each flush is one write call, and a second only for what a
+//     descriptor did not take the first time.
+//
+// No descriptor's flags, and no terminal's settings, are changed, so there
+// is nothing to give back however the process ends, and commands that the
+// program starts inherit the descriptors as the parent gave them.
+//
+// Windows has none of these hazards (its console never answers "try again"),
+// and there the standard streams keep the standard library's own buffers.
+//
+// Call first, before anything is read, written or opened.
 #ifndef APP_HOST_H_
 #define APP_HOST_H_
 
-// Fills each closed standard descriptor with an open file of the program's
-// own that is not the listing: the null device (input for reading, output
-// and error for writing), or, where there is none, a pipe whose other end is
-// closed, so that a read meets the end of the input and a write fails.  Makes
-// a write to a pipe with no reader, or past the file-size limit, fail with an
-// error instead of raising its signal.  Commands the program starts get the
-// default handling of those signals back, as any child would.
-//
-// A standard descriptor whose open file is non-blocking is made to block for
-// the rest of the run, and stays on the very pipe, terminal or socket it was
-// given.  On Linux a pipe, or a terminal that its device number names, is
-// opened afresh through /proc as a blocking open file of the program's own,
-// and takes the old one's place only once it has proved to be the same pipe
-// or terminal; the parent's open file is never touched.  Anything else (a
-// socket, a pseudo-terminal's master, /dev/tty, whose fresh open would be
-// another terminal) has the flag cleared in place, and set again when the
-// program ends: at exit, or on SIGHUP, SIGINT or SIGTERM, after which the
-// program ends by that signal as it would have without the handler.  Only
-// that flag is set again; the parent's other flags stay as it left them.
-// Commands the program starts inherit the blocking descriptors.
-//
-// Call first, before any file is opened.
 void prepare_host();
 
 #endif  // APP_HOST_H_

@@ -9,21 +9,11 @@
 #include "engine/index_stack.h"
 #include "engine/permutations.h"
 
-// One directory up, so that a run inside a build folder leaves its listing
-// beside the folder rather than among the build's own files.
 constexpr char LISTING_PATH[] = "../Tessivolark_.txt";
 constexpr int MAX_N = 10;
 static_assert(MAX_N <= STACK_SIZE, "the stack must hold a whole ordering of MAX_N items");
 
 namespace {
-
-// Every line is flushed as soon as it is complete, so the listing's buffer
-// never holds more than one line or the summary line.  One this small, kept
-// beside the program's other state, spares a heap buffer and a page of memory
-// to reach on every line.  It must be longer than any line: the file buffer
-// passes anything that would fill it straight through, in a write call of
-// another kind.
-char listing_buffer[256];
 
 // Drops what is left of a token that could not be read as a count, so that
 // the next read starts on fresh input instead of failing on it forever.
@@ -64,11 +54,6 @@ void close_listing() {
 int main() {
   prepare_host();
 
-  // Nothing here uses C stdio, so the standard streams can keep buffers of
-  // their own instead of passing every call through to it.
-  std::ios::sync_with_stdio(false);
-
-  listing.rdbuf()->pubsetbuf(listing_buffer, sizeof listing_buffer);
   listing.open(LISTING_PATH, std::ios::out);
   if (listing.fail()) {
     report(Failure::OPEN, LISTING_PATH);
