@@ -5,8 +5,8 @@ include(CheckCXXSourceCompiles)
 include(GoogleTest)
 
 # How long any one test entry may run before it fails with its name, rather
-# than a hang taking CI's whole time: twenty times the slowest entry seen,
-# program.Count under Wine.
+# than a hang taking CI's whole time: over twenty times the slowest entry
+# seen on a 2-core machine (program.RandomInput under Wine, 33 s).
 set(PERMUTATIONS_TEST_TIMEOUT 900)
 
 # GoogleTest, built for the compiler and C++ library in use.  The system's
