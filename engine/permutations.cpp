@@ -54,11 +54,11 @@ char* put_value(char* out, int value) {
 
 // Writes a whole line and flushes it, as ostream::write and flush would, but
 // straight to the stream buffer: neither stream has a tie or unitbuf for a
-// sentry to honour, and the two sentries per stream are a fifth of the work
-// between write calls (callgrind, N = 8, g++ 12, 2026-12-11: 782 user-space
-// instructions per line as here, 970 with write and flush, 187 for the
-// write-call floor of bench/baseline.cpp).  A failure marks the stream bad;
-// a stream that is not good is left alone.
+// sentry to honour, and the two sentries per stream are over a fifth of the
+// work between write calls (callgrind, N = 8, g++ 12, 2026-12-11, at 5bf04e9:
+// 648 user-space instructions per line as here, 836 with write and flush, 191
+// for the write-call floor of bench/baseline.cpp).  A failure marks the
+// stream bad; a stream that is not good is left alone.
 void put_line(std::ostream& stream, const char* line, std::streamsize length) {
   if (!stream.good()) return;
   std::streambuf& buffer = *stream.rdbuf();
