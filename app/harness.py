@@ -163,7 +163,6 @@ class Run:
                 start()
 
         with tempfile.TemporaryDirectory() as parent:
-            self.parent = parent
             work = os.path.join(parent, "work")
             os.mkdir(work)
             path = os.path.join(parent, LISTING_NAME)
@@ -203,7 +202,7 @@ class ProgramCase(unittest.TestCase):
         stdout = run.stdout
         if WINDOWS and b"sum=" in console:
             stdout, pause = stdout[:len(console)], stdout[len(console):]
-            self.assertTrue(pause, f"no pause prompt; {note or 'standard error: ' + repr(run.stderr)}")
+            self.assertTrue(pause, note or "no pause prompt")
             for own in (PROMPT, b"sum=", LISTING_PATH):
                 self.assertNotIn(own, pause, note)
         # A whole-listing comparison is too long to print usefully.

@@ -101,17 +101,17 @@ class HostTest(ProgramCase):
             (1, b"", listing(3)),
             (2, PROMPT + listing(3), listing(3)),
         ]
-        for where in ("here", "bare root"):
+        for where, spawn in (("here", fed), ("bare root", in_bare_root)):
+            refused = spawn is in_bare_root and bare_root_refused()
             for fd, console, file in cases:
                 with self.subTest(where=where, closed=fd):
-                    if where == "here":
-                        self.assertRun(Run(b"3\n", start=lambda: os.close(fd)), console, file)
-                        continue
-                    refused = bare_root_refused()
                     if refused:
                         self.skipTest(refused)
-                    run = Run(spawn=in_bare_root(b"3\n"), start=lambda: os.close(fd))
-                    self.assertEqual((run.stdout, run.file, run.status), (console, file, 0))
+                    run = Run(spawn=spawn(b"3\n"), start=lambda: os.close(fd))
+                    if spawn is fed:
+                        self.assertRun(run, console, file)
+                    else:  # a bare root has no shell to run the pause
+                        self.assertEqual((run.stdout, run.file, run.status), (console, file, 0))
 
     @POSIX_ONLY
     def test_standard_input_that_cannot_be_read_is_the_end_of_input(self):
@@ -129,7 +129,6 @@ class HostTest(ProgramCase):
         ignored = int(run.pauses[0]["sigign"], 16)
         for number in (signal.SIGPIPE, signal.SIGXFSZ):
             self.assertFalse(ignored >> (number - 1) & 1, f"the pause ignores {number!r}")
-
 
 
 # Every kind of thing that a standard descriptor can be.
@@ -331,8 +330,8 @@ def non_blocking(flags):
     return [bool(f & os.O_NONBLOCK) for f in flags]
 
 
-# O_NONBLOCK is a POSIX descriptor's flag, which the Windows build leaves
-# alone: under Wine these would test Wine.
+# O_NONBLOCK is a POSIX descriptor's flag, which the Windows build never
+# meets: under Wine these would test Wine.
 @unittest.skipIf(WINDOWS, "a POSIX descriptor's flag")
 class NonBlockingTest(ProgramCase):
     """Standard descriptors of every kind that the parent left non-blocking
@@ -364,12 +363,12 @@ class NonBlockingTest(ProgramCase):
         |console| and its standard input on one of kind |stdin| ("console":
         the console's own descriptor, which is then standard error too), each
         non-blocking and kept by the parent too.  Once the console shows
-        |awaited| (for the null device, once the listing exists), |typed| goes
-        to the input, unless it is None or went before the start
-        (|typed_early|); during(child, ends, listing path) then runs if given.  The console
-        is read slowly throughout.  Returns the run and the status flags of
-        the parent's two ends while the program waited for its input and
-        after it ended."""
+        |awaited| (for the null device, once the listing exists), |typed|
+        goes to the input, unless it is None or went before the start
+        (|typed_early|); during(child, ends, listing path) then runs if
+        given.  The console is read slowly throughout.  Returns the run and
+        the status flags of the parent's two ends while the program waited
+        for its input and after it ended."""
         flags = {}
 
         def spawn(command, cwd, preexec_fn, **popen_options):

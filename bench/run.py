@@ -108,7 +108,8 @@ def main():
             print(f"  {name:9} {wall:7.3f} s wall  {cpu:7.3f} s cpu")
         wall = median_ratio([s[0] for s in ours], [s[0] for s in floor])
         cpu = median_ratio([s[1] for s in ours], [s[1] for s in floor])
-        print(f"  program/baseline {wall:7.3f} wall   {cpu:7.3f} cpu  (median of the per-run ratios)")
+        print(f"  program/baseline {wall:7.3f} wall   {cpu:7.3f} cpu"
+              "  (median of the per-run ratios)")
 
         for count in (1, args.count):
             peak = peak_memory(program, count, os.path.join(folder, "memory"))
