@@ -482,23 +482,37 @@ class NonBlockingTest(ProgramCase):
                     self.assertUnchanged(flags)
                     self.assertRun(run, console, file)
 
+    def signal_at_prompt(self, number):
+        """A |during| for run_shared: sends |number| at once, while the
+        program waits for its input."""
+        return lambda child, ends, path: child.send_signal(number)
+
+    def signal_in_listing(self, number):
+        """A |during| for run_shared: sends |number| once the listing has
+        begun, while the program waits for its slow reader."""
+        def during(child, ends, path):
+            self.wait_until(lambda: os.path.getsize(path) > 0, "the listing never began")
+            child.send_signal(number)
+        return during
+
+    def assertEndedBy(self, run, number):
+        """The run of N = 10 was ended by signal |number|, with what it wrote
+        so far intact, and no pause."""
+        self.assertEqual(run.status, -number)
+        self.assertTrue(run.stdout.startswith(PROMPT) and
+                        (PROMPT + listing(10)).startswith(run.stdout))
+        self.assertTrue(listing(10).startswith(run.file))
+        self.assertQuietPause(run, False)
+
     def test_signal_that_ends_the_run_leaves_the_flags(self):
-        def at_prompt(number):
-            return lambda child, ends, path: child.send_signal(number)
-
-        def in_listing(number):
-            def during(child, ends, path):
-                self.wait_until(lambda: os.path.getsize(path) > 0, "the listing never began")
-                child.send_signal(number)
-            return during
-
-        cases = [  # (signal, typed, during)
-            (signal.SIGHUP, None, at_prompt),
-            (signal.SIGINT, None, at_prompt),
-            (signal.SIGTERM, b"10\n", in_listing),
-            (signal.SIGQUIT, b"10\n", in_listing),
-            (signal.SIGKILL, b"10\n", in_listing),
+        cases = [  # (signal, typed, when)
+            (signal.SIGHUP, None, self.signal_at_prompt),
+            (signal.SIGINT, None, self.signal_at_prompt),
+            (signal.SIGTERM, b"10\n", self.signal_in_listing),
+            (signal.SIGQUIT, b"10\n", self.signal_in_listing),
+            (signal.SIGKILL, b"10\n", self.signal_in_listing),
         ]
+
         def no_core():
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
@@ -508,21 +522,18 @@ class NonBlockingTest(ProgramCase):
                     run, flags = self.run_shared(kind, kind, typed, during=when(number),
                                                  start=no_core)
                     self.assertUnchanged(flags)
-                    self.assertEqual(run.status, -number)
-                    self.assertTrue(run.stdout.startswith(PROMPT) and
-                                    (PROMPT + listing(10)).startswith(run.stdout))
-                    self.assertTrue(listing(10).startswith(run.file))
-                    self.assertQuietPause(run, False)
+                    self.assertEndedBy(run, number)
 
     def test_ignored_hangup_leaves_the_run_going(self):
         # As under nohup.
         run, _ = self.run_shared(typed=b"2\n",
                                  start=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
-                                 during=lambda child, ends, path: child.send_signal(signal.SIGHUP))
+                                 during=self.signal_at_prompt(signal.SIGHUP))
         self.assertRun(run, PROMPT + listing(2), listing(2))
 
-    def test_pipes_of_another_user(self):
-        # The parent's pipes are root's, and only root may open them afresh.
+    def test_descriptors_of_another_user(self):
+        # The parent's pipes and terminals are root's, and only root may open
+        # them afresh; the program runs as user 65534.
         as_nobody = ["setpriv", "--reuid", "65534", "--regid", "65534", "--clear-groups", "--"]
         if os.geteuid() != 0:
             self.skipTest("needs root, to run the program as another user")
@@ -534,14 +545,22 @@ class NonBlockingTest(ProgramCase):
         def open_to_all(path):
             os.chmod(os.path.dirname(path), 0o777)
 
-        for during in (None, toggling):
-            with self.subTest(parent_toggles=bool(during)):
-                run, flags = self.run_shared(typed=b"8\n", during=during, wrapper=as_nobody,
-                                             prepare=open_to_all)
-                if not during:
+        cases = [  # (case, console, typed, during)
+            ("pipe", "pipe", b"8\n", None),
+            ("pty slave", "pty slave", b"8\n", None),
+            ("flag toggled", "pipe", b"8\n", toggling),
+            ("SIGKILL", "pipe", b"10\n", self.signal_in_listing(signal.SIGKILL)),
+        ]
+        for case, console, typed, during in cases:
+            with self.subTest(case=case):
+                run, flags = self.run_shared(console, "pipe", typed, during=during,
+                                             wrapper=as_nobody, prepare=open_to_all)
+                if during is not toggling:  # which changes the flags itself
                     self.assertUnchanged(flags)
-                self.assertRun(run, PROMPT + listing(8), listing(8))
-
+                if case == "SIGKILL":
+                    self.assertEndedBy(run, signal.SIGKILL)
+                else:
+                    self.assertRun(run, PROMPT + listing(8), listing(8))
 
 if __name__ == "__main__":
     main()
