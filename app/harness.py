@@ -26,6 +26,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 
@@ -121,7 +122,8 @@ def fed(stdin):
 def piped(stdin, read=lambda pipe: pipe.read()):
     """A |spawn| for Run: |stdin| is fed through a pipe, and the console goes
     to a pipe, of which read(pipe) takes what it wants (all of it, unless
-    told) before it is closed."""
+    told) before it is closed.  A program still running after TIME_LIMIT is
+    killed, which ends the read."""
     def spawn(command, **options):
         with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               bufsize=0, **options) as child:
@@ -130,9 +132,15 @@ def piped(stdin, read=lambda pipe: pipe.read()):
             except BrokenPipeError:
                 pass  # the program did not wait for its input
             child.stdin.close()
-            console = read(child.stdout)
+            console = []
+            reader = threading.Thread(target=lambda: console.append(read(child.stdout)))
+            reader.start()
+            reader.join(TIME_LIMIT)
+            if reader.is_alive():
+                child.kill()
+                reader.join()
             child.stdout.close()
-            return console, child.wait(timeout=TIME_LIMIT)
+            return console[0], child.wait()
     return spawn
 
 
