@@ -238,7 +238,11 @@ class Shared:
                            start_new_session=True, check=True, timeout=PATIENCE)
             _, (dev_tty,), _, _ = socket.recv_fds(here, 64, 1)
         self.own(dev_tty)
-        self.start = lambda: (os.setsid(), os.close(os.open(os.ttyname(slave_b), os.O_RDWR)))
+
+        def start():
+            os.setsid()
+            os.close(os.open(os.ttyname(slave_b), os.O_RDWR))  # B becomes its terminal
+        self.start = start
         return dev_tty, master_a
 
     def reader(self):
@@ -270,7 +274,8 @@ class Reader:
         self.parts = []
 
         def read():
-            while not SUMMARY.search(self.text()[-32:]):
+            tail = b""  # enough to hold a summary line split across reads
+            while not SUMMARY.search(tail):
                 try:
                     part = os.read(fd, 4096)
                 except OSError as error:  # a terminal whose other side is gone
@@ -280,6 +285,7 @@ class Reader:
                 if not part:
                     return
                 self.parts.append(part)
+                tail = (tail + part)[-32:]
                 time.sleep(pace)
 
         self.thread = threading.Thread(target=read, daemon=True)
@@ -311,7 +317,7 @@ class FileReader:
 def toggling(child, ends, _):
     """A |during| for run_shared: flips the flag of the parent's ends, as an
     event loop sets it again before each write of its own, until the program
-    ends, and leaves it set."""
+    ends, and leaves it set.  Returns what waits for the last flip."""
     def flip():
         while child.poll() is None:
             for end in ends:
@@ -319,7 +325,9 @@ def toggling(child, ends, _):
             time.sleep(0.0005)
         for end in ends:
             os.set_blocking(end, False)
-    threading.Thread(target=flip, daemon=True).start()
+    flipper = threading.Thread(target=flip, daemon=True)
+    flipper.start()
+    return flipper.join
 
 
 def flags_of(ends):
@@ -366,7 +374,7 @@ class NonBlockingTest(ProgramCase):
         |awaited| (for the null device, once the listing exists), |typed|
         goes to the input, unless it is None or went before the start
         (|typed_early|); during(child, ends, listing path) then runs if
-        given.  The console is read slowly throughout.  Returns the run and
+        given, and what it returns, if anything, once the program has ended.  The console is read slowly throughout.  Returns the run and
         the status flags of the parent's two ends while the program waited
         for its input and after it ended."""
         flags = {}
@@ -399,9 +407,10 @@ class NonBlockingTest(ProgramCase):
                 flags["waiting"] = flags_of(ends)
                 if typed is not None and not typed_early:
                     shared_input.type(typed)
-                if during:
-                    during(child, ends, listing_path)
+                after = during and during(child, ends, listing_path)
                 status = self.wait(child)
+                if after:
+                    after()
                 flags["after"] = flags_of(ends)
                 # The reader meets the end of the console once the parent's
                 # copies are closed too; but closing a terminal's master
